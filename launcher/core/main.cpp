@@ -1,0 +1,6 @@
+#include <windows.h>
+
+#include "cmdline.h"
+#include "entry.h"
+
+int main() { return launcherEntry(GetModuleHandleW(nullptr), commandLineTail(GetCommandLineA())); }
