@@ -1,6 +1,10 @@
 #include "cmdline.h"
 
+#include <cstring>
 #include <cwchar>
+
+#include "log.h"
+#include "textbuf.h"
 
 void splitCommandLine(const wchar_t* line, ArgumentVector& arguments) {
     const wchar_t* rest = line;
@@ -48,4 +52,22 @@ const char* commandLineTail(const char* commandLine) {
     }
     while (*p && static_cast<unsigned char>(*p) <= 32) ++p;
     return p;
+}
+
+void parseCommandWords(char* command, char* serviceName, size_t size, bool& interactive) {
+    char* p = std::strchr(command, ' ');
+    while (p && std::strlen(p) >= 2) {
+        if (!std::strncmp(p + 1, "non-interactive", 15)) {
+            *p = 0;
+            interactive = false;
+            p += 16;
+            continue;
+        }
+        if (!copyText(serviceName, size, p + 1))
+            logError(L"service name cut to %d bytes", static_cast<int>(size - 1));
+        *p = 0;
+        return;
+    }
+    // A lone trailing blank after the word would otherwise hide a valid command.
+    if (p && p[0] == ' ' && p[1] == 0) *p = 0;
 }

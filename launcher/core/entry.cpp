@@ -83,21 +83,7 @@ int launcherEntry(HINSTANCE instance, const char* tail) {
         char command[textBufferSize];
         bool interactive = true;
         if (!copyText(command, sizeof command, start)) logError(L"command line cut to %d bytes", int(textBufferSize - 1));
-        char* p = std::strchr(command, ' ');
-        while (p && std::strlen(p) >= 2) {
-            if (!std::strncmp(p + 1, "non-interactive", 15)) {
-                *p = 0;
-                interactive = false;
-                p += 16;
-                continue;
-            }
-            if (!copyText(serviceName, sizeof serviceName, p + 1))
-                logError(L"service name cut to %d bytes", static_cast<int>(sizeof serviceName - 1));
-            *p = 0;
-            break;
-        }
-        // A lone trailing blank after the word would otherwise hide a valid command.
-        if (p && p[0] == ' ' && p[1] == 0) *p = 0;
+        parseCommandWords(command, serviceName, sizeof serviceName, interactive);
         int result = 0;
         if (runCommand(command, interactive, result)) return result;
     }

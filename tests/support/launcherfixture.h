@@ -1,0 +1,39 @@
+// A fixture for end-to-end tests: packs copies of the real launcher from a table of
+// keys into a private folder and runs them with a private temporary directory, so
+// that their diagnostic logs and work directories never meet another test's.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+#include <utility>
+
+#include "blockwriter.h"
+#include "testutil.h"
+
+namespace tarvo::test {
+
+using StringKeys = std::initializer_list<std::pair<int32_t, std::string>>;
+
+pack::Block makeBlock(StringKeys strings, std::initializer_list<std::pair<int32_t, std::string>> messages = {});
+// Packs the launcher with `block` into `path`; an empty result means success.
+std::string packLauncherTo(const std::wstring& path, const pack::Block& block);
+// Text with CR LF turned into LF and a leading byte-order mark removed.
+std::string plainText(std::string text);
+
+class LauncherTest : public ::testing::Test {
+protected:
+    LauncherTest();
+
+    std::wstring pack(const pack::Block& block, const std::wstring& name = L"app.exe");
+    std::wstring pack(StringKeys strings, const std::wstring& name = L"app.exe") { return pack(makeBlock(strings), name); }
+    // Runs `exe` with the argument text; TMP and TEMP point at tmpDir() and the log is on.
+    ProcessResult run(const std::wstring& exe, const std::wstring& arguments, ProcessOptions options = {});
+    std::wstring tmpDir() const { return dir / L"tmp"; }
+    // The diagnostic log files the last runs wrote, in number order.
+    std::string logText(int number = 1) const;
+
+    TempDir dir;
+};
+
+}  // namespace tarvo::test
