@@ -9,9 +9,12 @@ pack::Block makeBlock(StringKeys strings, std::initializer_list<std::pair<int32_
     return block;
 }
 
-std::string packLauncherTo(const std::wstring& path, const pack::Block& block) {
-    std::string launcher = readFile(launcherPath());
-    if (launcher.empty()) return "cannot read " + narrow(launcherPath());
+std::wstring driverPath(const std::wstring& name) { return distDir() + L"\\testdrivers\\" + name + L".exe"; }
+
+std::string packLauncherTo(const std::wstring& path, const pack::Block& block, const std::wstring& source) {
+    std::wstring from = source.empty() ? launcherPath() : source;
+    std::string launcher = readFile(from);
+    if (launcher.empty()) return "cannot read " + narrow(from);
     std::vector<uint8_t> image(launcher.begin(), launcher.end()), out;
     std::string error;
     if (!pack::packLauncher(image, block, out, error)) return error;
@@ -29,9 +32,9 @@ std::string plainText(std::string text) {
 
 LauncherTest::LauncherTest() { CreateDirectoryW(tmpDir().c_str(), nullptr); }
 
-std::wstring LauncherTest::pack(const pack::Block& block, const std::wstring& name) {
+std::wstring LauncherTest::pack(const pack::Block& block, const std::wstring& name, const std::wstring& source) {
     std::wstring path = dir / name;
-    std::string error = packLauncherTo(path, block);
+    std::string error = packLauncherTo(path, block, source);
     EXPECT_EQ(error, "");
     return path;
 }

@@ -16,8 +16,11 @@ namespace tarvo::test {
 using StringKeys = std::initializer_list<std::pair<int32_t, std::string>>;
 
 pack::Block makeBlock(StringKeys strings, std::initializer_list<std::pair<int32_t, std::string>> messages = {});
-// Packs the launcher with `block` into `path`; an empty result means success.
-std::string packLauncherTo(const std::wstring& path, const pack::Block& block);
+// Packs `source` (the launcher unless given) with `block` into `path`; an empty
+// result means success.
+std::string packLauncherTo(const std::wstring& path, const pack::Block& block, const std::wstring& source = {});
+// A driver executable of tests/drivers, by name (for example L"core_driver").
+std::wstring driverPath(const std::wstring& name);
 // Text with CR LF turned into LF and a leading byte-order mark removed.
 std::string plainText(std::string text);
 
@@ -25,7 +28,11 @@ class LauncherTest : public ::testing::Test {
 protected:
     LauncherTest();
 
-    std::wstring pack(const pack::Block& block, const std::wstring& name = L"app.exe");
+    std::wstring pack(const pack::Block& block, const std::wstring& name = L"app.exe", const std::wstring& source = {});
+    // Packs a driver instead of the launcher.
+    std::wstring packDriver(const std::wstring& driver, const pack::Block& block, const std::wstring& name = L"drv.exe") {
+        return pack(block, name, driverPath(driver));
+    }
     std::wstring pack(StringKeys strings, const std::wstring& name = L"app.exe") { return pack(makeBlock(strings), name); }
     // Runs `exe` with the argument text; TMP and TEMP point at tmpDir() and the log is on.
     ProcessResult run(const std::wstring& exe, const std::wstring& arguments, ProcessOptions options = {});

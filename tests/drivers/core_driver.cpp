@@ -1,0 +1,77 @@
+// Commands for the launcher core: paths, temporary directories, messages, expansion.
+#include <windows.h>
+
+#include "config.h"
+#include "driver.h"
+#include "expand.h"
+#include "messages.h"
+#include "paths.h"
+
+namespace {
+
+int tempDir(const DriverArgs&) {
+    wchar_t wide[textBufferSize];
+    getTempDirW(wide, false);
+    printResult("wide", std::wstring(wide));
+    char narrow[textBufferSize];
+    getTempDir(narrow);
+    wchar_t widened[textBufferSize];
+    fromAnsiPath(narrow, widened, textBufferSize);
+    printResult("narrow", std::wstring(widened));
+    return 0;
+}
+
+int workDirectory(const DriverArgs&) {
+    createWorkDir();
+    printResult("workDir", std::string(workDir));
+    return 0;
+}
+
+int fatal(const DriverArgs& args) {
+    if (args.size() > 1 && args[1] == L"workdir") createWorkDir();
+    fatalMessageW(std::stoi(args.at(0)), args.size() > 2 ? args[2].c_str() : nullptr);
+}
+
+int expand(const DriverArgs& args) {
+    if (args.size() > 2) recordSelectedJvm(toAnsi(args[2]).c_str(), "1.8.0_201");
+    const std::wstring& mode = args.at(0);
+    std::wstring text = args.at(1);
+    size_t size = text.size() + 1 > textBufferSize ? text.size() + 1 : textBufferSize;
+    if (mode == L"narrow") {
+        std::string buffer = toAnsi(text);
+        buffer.resize(size);
+        expandString(buffer.data(), size);
+        wchar_t widened[textBufferSize * 5];
+        fromAnsiPath(buffer.c_str(), widened, sizeof widened / sizeof *widened);
+        printResult("result", std::wstring(widened));
+    } else {
+        std::wstring buffer = text;
+        buffer.resize(size);
+        expandWString(buffer.data(), size, mode == L"ansi");
+        printResult("result", std::wstring(buffer.c_str()));
+    }
+    return 0;
+}
+
+int exePaths(const DriverArgs&) {
+    wchar_t widened[textBufferSize];
+    fromAnsiPath(getExePath(), widened, textBufferSize);
+    printResult("exePath", std::wstring(widened));
+    printResult("exePathW", std::wstring(getExePathW()));
+    fromAnsiPath(exeDir(), widened, textBufferSize);
+    printResult("exeDir", std::wstring(widened));
+    printResult("exeDirW", std::wstring(exeDirW()));
+    return 0;
+}
+
+int emptyDir(const DriverArgs& args) {
+    emptyDirectory(toAnsi(args.at(0)).c_str(), args.size() > 1 && args[1] == L"1");
+    return 0;
+}
+
+}  // namespace
+
+const std::map<std::wstring, DriverCommand> driverCommands = {
+    {L"tempdir", tempDir}, {L"workdir", workDirectory}, {L"fatal", fatal},
+    {L"expand", expand},   {L"exepaths", exePaths},     {L"emptydir", emptyDir},
+};
