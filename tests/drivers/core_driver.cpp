@@ -69,9 +69,30 @@ int emptyDir(const DriverArgs& args) {
     return 0;
 }
 
+int currentDirectory(const DriverArgs&) {
+    wchar_t cwd[textBufferSize];
+    GetCurrentDirectoryW(textBufferSize, cwd);
+    printResult("cwd", std::wstring(cwd));
+    return 0;
+}
+
+int message(const DriverArgs& args) {
+    showFormattedMessage(std::stoi(args.at(0)), args.size() > 1 ? args[1].c_str() : nullptr);
+    return 0;
+}
+
+int locale(const DriverArgs&) {
+    char part[3];
+    printResult("code", std::string(localeCode()));
+    printResult("language", getLocaleLanguage(part) ? std::string(part) : std::string("none"));
+    printResult("country", getLocaleCountry(part) ? std::string(part) : std::string("none"));
+    return 0;
+}
+
 }  // namespace
 
 const std::map<std::wstring, DriverCommand> driverCommands = {
     {L"tempdir", tempDir}, {L"workdir", workDirectory}, {L"fatal", fatal},
     {L"expand", expand},   {L"exepaths", exePaths},     {L"emptydir", emptyDir},
+    {L"cwd", currentDirectory}, {L"message", message},  {L"locale", locale},
 };

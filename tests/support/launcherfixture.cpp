@@ -30,6 +30,21 @@ std::string plainText(std::string text) {
     return out;
 }
 
+std::map<std::string, std::string> driverResults(const ProcessResult& result) {
+    std::map<std::string, std::string> values;
+    std::string text = plainText(result.out);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        size_t eq = line.find('=');
+        if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
+        start = end + 1;
+    }
+    return values;
+}
+
 LauncherTest::LauncherTest() { CreateDirectoryW(tmpDir().c_str(), nullptr); }
 
 std::wstring LauncherTest::pack(const pack::Block& block, const std::wstring& name, const std::wstring& source) {

@@ -24,6 +24,9 @@ std::wstring driverPath(const std::wstring& name);
 // Text with CR LF turned into LF and a leading byte-order mark removed.
 std::string plainText(std::string text);
 
+// The "name=value" lines a driver printed (a later line with the same name wins).
+std::map<std::string, std::string> driverResults(const ProcessResult& result);
+
 class LauncherTest : public ::testing::Test {
 protected:
     LauncherTest();
