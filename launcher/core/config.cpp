@@ -186,6 +186,8 @@ int getConfigInt(int key) {
     return static_cast<int>(std::strtol(value, nullptr, 10));
 }
 
+bool getConfigFlag(int key) { return getConfigInt(key) != 0; }
+
 int getConfigStringW(int key, wchar_t* buffer, size_t count) {
     auto it = configStrings.find(key);
     if (it == configStrings.end()) {

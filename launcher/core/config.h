@@ -17,6 +17,8 @@ uint32_t configEndPosition();
 
 int getConfigString(int key, char* buffer, size_t size);
 int getConfigInt(int key);
+// Flags are integers: any non-zero leading number is true ("yes" is false, "2" true).
+bool getConfigFlag(int key);
 int getConfigStringW(int key, wchar_t* buffer, size_t count);
 char* getConfigStringCopy(int key);
 // Copies at most `count` units (callers give 6000); nullptr for an absent key.

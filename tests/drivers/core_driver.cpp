@@ -3,6 +3,7 @@
 
 #include "config.h"
 #include "driver.h"
+#include "environment.h"
 #include "expand.h"
 #include "messages.h"
 #include "paths.h"
@@ -89,10 +90,44 @@ int locale(const DriverArgs&) {
     return 0;
 }
 
+// Reads one key the way its users do: key <number> text|wide|int|flag|copy|message [size].
+int readKey(const DriverArgs& args) {
+    int key = std::stoi(args.at(0));
+    const std::wstring& kind = args.at(1);
+    size_t size = args.size() > 2 ? std::stoul(args[2]) : textBufferSize;
+    if (kind == L"text") {
+        std::string buffer(size, '\0');
+        printResult("length", getConfigString(key, buffer.data(), size));
+        printResult("value", std::string(buffer.c_str()));
+    } else if (kind == L"wide") {
+        std::wstring buffer(size, L'\0');
+        printResult("length", getConfigStringW(key, buffer.data(), size));
+        printResult("value", std::wstring(buffer.c_str()));
+    } else if (kind == L"int") {
+        printResult("value", getConfigInt(key));
+    } else if (kind == L"flag") {
+        printResult("value", getConfigFlag(key) ? "true" : "false");
+    } else if (kind == L"copy") {
+        char* copy = getConfigStringCopy(key);
+        printResult("value", std::string(copy));
+        free(copy);
+    } else {
+        std::wstring buffer(size, L'\0');
+        printResult("present", getConfigMessage(key, buffer.data(), size) ? "true" : "false");
+        printResult("value", std::wstring(buffer.c_str()));
+    }
+    return 0;
+}
+
+int showFlavor(const DriverArgs&) {
+    printResult("flavor", std::string(1, flavor));
+    return 0;
+}
+
 }  // namespace
 
 const std::map<std::wstring, DriverCommand> driverCommands = {
     {L"tempdir", tempDir}, {L"workdir", workDirectory}, {L"fatal", fatal},
     {L"expand", expand},   {L"exepaths", exePaths},     {L"emptydir", emptyDir},
-    {L"cwd", currentDirectory}, {L"message", message},  {L"locale", locale},
+    {L"key", readKey},     {L"flavor", showFlavor},     {L"cwd", currentDirectory}, {L"message", message},  {L"locale", locale},
 };
