@@ -75,35 +75,28 @@ void readMessageRecords(HANDLE file, int32_t count, bool apply) {
 
 }  // namespace
 
-int32_t readInt(HANDLE file) {
-    int32_t value = 0;
+namespace {
+
+// Reads one little-endian integer; a short read ends the process with `failure`.
+template <typename T>
+T readValue(HANDLE file, const wchar_t* failure) {
+    T value = 0;
     DWORD got;
-    if (!readExactly(file, &value, 4, &got)) {
-        logMessage(L"error %d %d\n", static_cast<int>(GetLastError()), static_cast<int>(got));
-        fatalText(L"Internal Error: readInt");
+    if (!readExactly(file, &value, sizeof value, &got)) {
+        if (sizeof value == 4)
+            logMessage(L"error %d %d\n", static_cast<int>(GetLastError()), static_cast<int>(got));
+        else
+            logMessage(L"error %d\n", static_cast<int>(GetLastError()));
+        fatalText(failure);
     }
     return value;
 }
 
-int64_t readLong(HANDLE file) {
-    int64_t value = 0;
-    DWORD got;
-    if (!readExactly(file, &value, 8, &got)) {
-        logMessage(L"error %d\n", static_cast<int>(GetLastError()));
-        fatalText(L"Internal Error: readLong");
-    }
-    return value;
-}
+}  // namespace
 
-int16_t readShort(HANDLE file) {
-    int16_t value = 0;
-    DWORD got;
-    if (!readExactly(file, &value, 2, &got)) {
-        logMessage(L"error %d\n", static_cast<int>(GetLastError()));
-        fatalText(L"Internal Error: readShort");
-    }
-    return value;
-}
+int32_t readInt(HANDLE file) { return readValue<int32_t>(file, L"Internal Error: readInt"); }
+int64_t readLong(HANDLE file) { return readValue<int64_t>(file, L"Internal Error: readLong"); }
+int16_t readShort(HANDLE file) { return readValue<int16_t>(file, L"Internal Error: readShort"); }
 
 HANDLE openOwnExecutable() {
     return CreateFileW(getExePathW(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,

@@ -40,13 +40,6 @@ void cutAfterLastBackslash(C* path) {
     if (last) last[1] = 0;
 }
 
-template <typename C>
-size_t textLength(const C* s) {
-    size_t n = 0;
-    while (s[n]) ++n;
-    return n;
-}
-
 // Shared rules of isRelativePath for both widths.
 template <typename C>
 bool isRelative(const C* path) {

@@ -6,6 +6,14 @@
 
 constexpr size_t textBufferSize = 6000;
 
+// Length of a zero-terminated text of either width.
+template <typename C>
+size_t textLength(const C* s) {
+    size_t n = 0;
+    while (s[n]) ++n;
+    return n;
+}
+
 bool copyText(char* dst, size_t size, const char* src);
 bool copyTextW(wchar_t* dst, size_t size, const wchar_t* src);
 bool appendText(char* dst, size_t size, const char* src);

@@ -33,15 +33,8 @@ const Value launcherValues[] = {ExeDir,    ExeDir,    WorkDir,   WorkDir,   Sepa
                                 JvmHome,   JvmHome,   ExeDir,    WorkDir,   Separator, JvmHome,   TempDir};
 
 template <typename C>
-size_t length(const C* s) {
-    size_t n = 0;
-    while (s[n]) ++n;
-    return n;
-}
-
-template <typename C>
 C* find(C* text, const C* needle) {
-    size_t n = length(needle);
+    size_t n = textLength(needle);
     for (C* p = text; *p; ++p)
         if (std::equal(needle, needle + n, p)) return p;
     return nullptr;
@@ -60,11 +53,11 @@ void logExpansion(const wchar_t* reference, const wchar_t* value, const wchar_t*
 // Replaces every occurrence of `reference`, never rescanning an inserted value.
 template <typename C, typename V>
 void replaceVariable(C* text, size_t size, const C* reference, const V* value) {
-    size_t referenceLength = length(reference);
-    size_t valueLength = length(value);
+    size_t referenceLength = textLength(reference);
+    size_t valueLength = textLength(value);
     C* from = text;
     while (C* at = find(from, reference)) {
-        size_t restLength = length(at + referenceLength);
+        size_t restLength = textLength(at + referenceLength);
         size_t prefix = static_cast<size_t>(at - text);
         if (restLength >= scratchSize || prefix + valueLength + restLength >= size) {
             logError(L"expansion of a variable refused: the text would exceed %d characters",
@@ -83,7 +76,7 @@ void replaceVariable(C* text, size_t size, const C* reference, const V* value) {
 
 template <typename C>
 void expandEnvironment(C* text, size_t size, const C* block) {
-    for (const C* entry = block; *entry; entry += length(entry) + 1) {
+    for (const C* entry = block; *entry; entry += textLength(entry) + 1) {
         const C* equals = entry;
         while (*equals && *equals != '=') ++equals;
         if (!*equals) continue;
