@@ -86,9 +86,15 @@ void expandEnvironment(C* text, size_t size, const C* block) {
         reference.append(entry, equals);
         reference += '}';
         replaceVariable(text, size, reference.c_str(), equals + 1);
+        bool hasLower = false;
         for (C& c : reference)
-            if (c >= 'a' && c <= 'z') c = static_cast<C>(c - 'a' + 'A');
-        replaceVariable(text, size, reference.c_str(), equals + 1);
+            if (c >= 'a' && c <= 'z') {
+                c = static_cast<C>(c - 'a' + 'A');
+                hasLower = true;
+            }
+        // An upper-case name was replaced already; a second pass would expand a
+        // reference that the inserted value itself carries.
+        if (hasLower) replaceVariable(text, size, reference.c_str(), equals + 1);
     }
 }
 

@@ -88,30 +88,6 @@ TEST_F(ConfigBlockTest, TruncatedReadsAreLogged) {
     EXPECT_NE(logText().find("\nERROR: config string 2001 truncated (2 2)\n"), std::string::npos) << logText();
 }
 
-// The user's language picks the language sections; the run words' failure shows the
-// title of message 1000 because key 107 = 1 asks for message boxes.
-TEST_F(ConfigBlockTest, LanguageSectionsApplyInFileOrder) {
-    pack::Block block = makeBlock({{107, "1"}}, {{1000, "Error"}});
-    block.languages.push_back({"de", {{1000, u"Fehler"}}});
-    block.languages.push_back({"de_CH", {{1000, u"Fehler (CH)"}}});
-    block.languages.push_back({"es", {{1000, u"Error (es)"}}});
-    std::wstring exe = pack(block);
-    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-        {L"de_DE.UTF-8", L"Fehler"},
-        {L"de_CH.UTF-8", L"Fehler (CH)"},
-        {L"en_US.UTF-8", L"Error"},
-        {L"es_US.UTF-8", L"Error (es)"},
-    };
-    for (const auto& [lang, title] : cases) {
-        ProcessOptions options;
-        options.env = {{L"LANG", lang}, {L"LC_ALL", lang}, {L"LC_MESSAGES", lang}, {L"LANGUAGE", L""}};
-        ProcessResult r = run(exe, L"/run", options);
-        EXPECT_EQ(r.exitCode, 1u) << narrow(lang);
-        ASSERT_EQ(r.dialogs.size(), 1u) << narrow(lang);
-        EXPECT_EQ(r.dialogs[0].title, title) << narrow(lang);
-    }
-}
-
 TEST_F(ConfigBlockTest, FatalTextsGoToStandardErrorUnlessTheTypeAsksForABox) {
     for (const char* type : {"0", "4", "2"}) {
         std::wstring exe = pack({{107, type}}, widen(std::string("t") + type + ".exe"));

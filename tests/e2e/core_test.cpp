@@ -164,24 +164,5 @@ TEST_F(CoreTest, WorkingDirectoryComesFromTheConfigurationInEveryRole) {
     EXPECT_NE(logText(3).find("\nchange working directory to " + narrow(dir.path()) + "\n"), std::string::npos);
 }
 
-TEST_F(CoreTest, LocaleFollowsTheUsersLanguage) {
-    std::wstring exe = packDriver(L"core_driver", makeBlock({{101, "x"}}));
-    const std::tuple<const wchar_t*, const char*, const char*, const char*> cases[] = {
-        {L"de_DE.UTF-8", "de_DE", "de", "DE"},
-        {L"de_AT.UTF-8", "de_AT", "de", "AT"},
-        {L"en_US.UTF-8", "en_US", "en", "US"},
-        {L"nb_NO.UTF-8", "no_NO", "no", "NO"},
-        {L"es_US.UTF-8", "es", "es", "none"},
-    };
-    for (const auto& [lang, code, language, country] : cases) {
-        ProcessOptions options;
-        options.env = {{L"LANG", lang}, {L"LC_ALL", lang}, {L"LC_MESSAGES", lang}, {L"LANGUAGE", L""}};
-        auto values = driverResults(run(exe, L"locale", options));
-        EXPECT_EQ(values["code"], code) << narrow(lang);
-        EXPECT_EQ(values["language"], language) << narrow(lang);
-        EXPECT_EQ(values["country"], country) << narrow(lang);
-    }
-}
-
 }  // namespace
 }  // namespace tarvo::test
