@@ -30,7 +30,7 @@ TEST_F(LogTest, EitherVariableSwitchesItOnOnlyWithExactlyYes) {
 
 TEST_F(LogTest, StartsWithHeaderAndEmptyLineThenPlainLines) {
     std::wstring exe = pack({{101, "Alpha"}});
-    run(exe, L"");
+    run(exe, L"/help");
     std::string log = logText(1);
     std::string header = "Started executable " + narrow(exe) + " at ";
     ASSERT_EQ(log.rfind(header, 0), 0u) << log;
@@ -46,23 +46,38 @@ TEST_F(LogTest, EachProcessTakesTheNextFreeNumber) {
     std::wstring exe = pack({{101, "Alpha"}});
     writeFile(tmpDir() + L"\\zdr_nlog_1.log", "one");
     writeFile(tmpDir() + L"\\zdr_nlog_2.log", "two");
-    run(exe, L"");
+    run(exe, L"/help");
     EXPECT_EQ(readFile(tmpDir() + L"\\zdr_nlog_1.log"), "one");
     EXPECT_EQ(readFile(tmpDir() + L"\\zdr_nlog_2.log"), "two");
-    EXPECT_NE(logText(3).find("StartServiceCtrlDispatcher returned"), std::string::npos);
-    run(exe, L"");
-    EXPECT_NE(logText(4).find("StartServiceCtrlDispatcher returned"), std::string::npos);
+    EXPECT_NE(logText(3).find("\nnumber of sections: "), std::string::npos);
+    run(exe, L"/help");
+    EXPECT_NE(logText(4).find("\nnumber of sections: "), std::string::npos);
 }
 
 TEST_F(LogTest, WithAThousandFilesTheLastNumberIsReused) {
     std::wstring exe = pack({{101, "Alpha"}});
     for (int n = 1; n <= 1000; ++n) writeFile(tmpDir() + L"\\zdr_nlog_" + std::to_wstring(n) + L".log", "old");
-    run(exe, L"");
+    run(exe, L"/help");
     EXPECT_EQ(readFile(tmpDir() + L"\\zdr_nlog_999.log"), "old");
     std::string reused = logText(1000);
     EXPECT_EQ(reused.rfind("Started executable ", 0), 0u);
     EXPECT_EQ(reused.find("old"), std::string::npos);
     EXPECT_FALSE(exists(tmpDir() + L"\\zdr_nlog_1001.log"));
+}
+
+// When the numbered file cannot be opened (here: the last number is taken by a
+// directory), the log falls back to c:\zdr_nlog, and fatal messages name that file.
+TEST_F(LogTest, FallsBackToTheFixedPathWhenTheNumberedFileCannotBeOpened) {
+    std::wstring exe = pack({{101, "Alpha"}, {1009, "internal {0}"}});
+    for (int n = 1; n < 1000; ++n) writeFile(tmpDir() + L"\\zdr_nlog_" + std::to_wstring(n) + L".log", "old");
+    CreateDirectoryW((tmpDir() + L"\\zdr_nlog_1000.log").c_str(), nullptr);
+    DeleteFileW(L"c:\\zdr_nlog");
+    ProcessResult r = run(exe, L"/run");
+    std::string fallback = plainText(readFile(L"c:\\zdr_nlog"));
+    DeleteFileW(L"c:\\zdr_nlog");
+    EXPECT_EQ(fallback.rfind("Started executable ", 0), 0u) << fallback;
+    EXPECT_NE(fallback.find("\nrunning service\n"), std::string::npos) << fallback;
+    EXPECT_NE(plainText(r.err).find("\n\nLog: c:\\zdr_nlog\n"), std::string::npos) << r.err;
 }
 
 }  // namespace
