@@ -166,3 +166,53 @@ TEST_F(CoreTest, WorkingDirectoryComesFromTheConfigurationInEveryRole) {
 
 }  // namespace
 }  // namespace tarvo::test
+
+namespace tarvo::test {
+namespace {
+
+// In a folder whose name the ANSI code page cannot spell, the 8-bit path falls back
+// to the short form, which every 8-bit API can open; the wide path stays long.
+TEST_F(CoreTest, ExecutablePathInBothWidths) {
+    std::wstring folder = dir / L"\u0416\u4E2D app";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring exe = pack(makeBlock({{101, "x"}}), L"\u0416\u4E2D app\\drv.exe", driverPath(L"core_driver"));
+    auto values = driverResults(run(exe, L"exepaths"));
+    EXPECT_EQ(values["exePathW"], narrow(exe));
+    EXPECT_EQ(values["exeDirW"], narrow(folder) + "\\");
+    std::string shortPath = values["exePath"];
+    EXPECT_EQ(shortPath.find('?'), std::string::npos) << shortPath;
+    EXPECT_EQ(_stricmp(shortPath.substr(shortPath.size() - 8).c_str(), "\\drv.exe"), 0) << shortPath;
+    EXPECT_TRUE(exists(widen(shortPath))) << shortPath;
+    EXPECT_EQ(values["exeDir"], shortPath.substr(0, shortPath.size() - 7));
+
+    std::wstring plain = pack(makeBlock({{101, "x"}}), L"plain.exe", driverPath(L"core_driver"));
+    auto plainValues = driverResults(run(plain, L"exepaths"));
+    EXPECT_EQ(plainValues["exePath"], narrow(plain));
+    EXPECT_EQ(plainValues["exeDir"], narrow(dir.path()) + "\\");
+}
+
+// A temporary directory so deep that a temporary file name still fits the 8-bit
+// limit but "<name>_dir<time>" no longer does: ten attempts, then message 1009 "7".
+TEST_F(CoreTest, WorkDirectoryThatCannotBeCreatedEndsWithInternalError7) {
+    pack::Block block = makeBlock({{101, "x"}}, {{1009, "An internal error occurred (error code: {0})"}});
+    std::wstring exe = packDriver(L"core_driver", block);
+    std::wstring deep = tmpDir();
+    while (deep.size() < 236) {
+        deep += L"\\" + std::wstring(std::min<size_t>(60, 236 - deep.size()), L'd');
+        CreateDirectoryW(deep.c_str(), nullptr);
+    }
+    ProcessOptions options;
+    options.env = {{L"TMP", deep}, {L"TEMP", deep}};
+    ProcessResult r = run(exe, L"workdir", options);
+    EXPECT_EQ(r.exitCode, 1u) << r.out;
+    EXPECT_EQ(plainText(r.err).rfind("An internal error occurred (error code: 7)", 0), 0u) << r.err;
+    std::string log = plainText(readFile(deep + L"\\zdr_nlog_1.log"));
+    size_t attempts = 0;
+    for (size_t at = log.find("\nCould not create dir ("); at != std::string::npos;
+         at = log.find("\nCould not create dir (", at + 1))
+        ++attempts;
+    EXPECT_EQ(attempts, 10u) << log;
+}
+
+}  // namespace
+}  // namespace tarvo::test
