@@ -12,7 +12,8 @@
 namespace tarvo::test {
 namespace {
 
-const char pidsKey[] = "SOFTWARE\\korvel-software\\tarvo\\pids\\";
+// Without the trailing backslash the launcher uses: it must name the same key.
+const char pidsKey[] = "SOFTWARE\\korvel-software\\tarvo\\pids";
 
 std::string lowerAscii(std::string text) {
     for (char& c : text)
