@@ -18,7 +18,7 @@ std::wstring fromAnsi(const char* text) {
     return wide;
 }
 
-const std::wstring& argOr(const DriverArgs& args, size_t i, const std::wstring& fallback) {
+std::wstring argOr(const DriverArgs& args, size_t i, const std::wstring& fallback) {
     return args.size() > i ? args[i] : fallback;
 }
 
@@ -43,7 +43,7 @@ int guard(const DriverArgs& args) {
     checkSingleInstance();
     printGuardResults();
     touch(argOr(args, 0, L"-"));
-    const std::wstring& release = argOr(args, 1, L"-");
+    std::wstring release = argOr(args, 1, L"-");
     DWORD waitMs = args.size() > 2 ? std::stoul(args[2]) : 30000;
     for (DWORD waited = 0; !released(release) && waited < waitMs; waited += 20) Sleep(20);
     return 0;
