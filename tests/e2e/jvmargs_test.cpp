@@ -366,6 +366,22 @@ TEST_F(JvmArgsTest, LinesLongerThanTheBufferArriveInPieces) {
     EXPECT_TRUE(contains(logText(), "longer than 29999 bytes")) << logText().substr(0, 2000);
 }
 
+// Expansions that would outgrow the line buffer are refused; include names that no
+// name buffer holds are not opened.
+TEST_F(JvmArgsTest, OverlongValuesInVmOptionsFiles) {
+    std::string longName(6500, 'n');
+    writeLines(bin(L"svc.vmoptions"), {"-Dfits=${JVMARGS_WIDE}", "-Dbig=${JVMARGS_HUGE}",
+                                       "-include-options " + longName, "-Dend=1"});
+    ProcessOptions env;
+    env.env = {{L"JVMARGS_WIDE", std::wstring(20000, L'w')}, {L"JVMARGS_HUGE", std::wstring(31000, L'h')}};
+    expectOptions(options(app(), L"", env).options,
+                  {"-Dfits=" + std::string(20000, 'w'), "-Dbig=${JVMARGS_HUGE}", "-Dend=1", "-Djava.class.path="});
+    std::string log = logText();
+    EXPECT_TRUE(contains(log, "expansion of a variable refused")) << log.substr(0, 3000);
+    EXPECT_TRUE(contains(log, "vmoptions include name longer than 5999 characters, not read: nnnn")) << log.substr(0, 3000);
+    EXPECT_FALSE(contains(log, "adding vmoptions from")) << log.substr(0, 3000);
+}
+
 TEST_F(JvmArgsTest, IncludesResolveAgainstTheIncludingFile) {
     makeDir(L"app\\bin\\conf");
     makeDir(L"app\\shared");
@@ -596,6 +612,13 @@ TEST_F(JvmArgsTest, LongConfiguredOptionsAreReadWhole) {
     ASSERT_GT(key.size(), 6000u);
     expectOptions(options(app({{123, key + " -Dexe=${launcher:sys.launcherDirectory}"}})).options,
                   OptionList(words) + OptionList{"-Dexe=" + exeDir(), "-Djava.class.path="});
+
+    // Expansions may add up to one text buffer to the configured text, not more.
+    ProcessOptions env;
+    env.env = {{L"JVMARGS_5000", std::wstring(5000, L'f')}, {L"JVMARGS_7000", std::wstring(7000, L's')}};
+    std::wstring exe = app(block({{123, "-Dfits=${JVMARGS_5000} -Dbig=${JVMARGS_7000}"}}), L"grow.exe");
+    expectOptions(options(exe, L"", env).options,
+                  {"-Dfits=" + std::string(5000, 'f'), "-Dbig=${JVMARGS_7000}", "-Djava.class.path="});
 }
 
 TEST_F(JvmArgsTest, WorkDirectoryArchivesComeAfterThePrependedPart) {
@@ -632,6 +655,8 @@ TEST_F(JvmArgsTest, InstallerFlavorAddsTheRuntimeJar) {
         {{{2001, "z"}}, exeDir() + ".zandorium\\zdrruntime.jar"},
         {{{2001, "z"}, {121, "A0x.jar"}}, exeDir() + ".zandorium\\zdrruntime.jar;" + exeDir() + "x.jar"},
         {{{2001, "t"}, {10003, "..\\"}}, ""},
+        // No directory is that long: the jar is left out rather than put under a cut path.
+        {{{2001, "z"}, {10003, std::string(6500, 'd')}}, ""},
     };
     int n = 0;
     for (const auto& [keys, expected] : cases) {
