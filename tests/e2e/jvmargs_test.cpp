@@ -287,6 +287,8 @@ TEST_F(JvmArgsTest, LastLocaleArgumentDecidesTheUserOptions) {
     for (const Case& c : cases) {
         OptionsRun r = options(exe, c.args);
         SCOPED_TRACE(narrow(c.args));
+        // The locale detection always finds a language, so the user options are really exercised.
+        EXPECT_NE(r.values["language"], "none");
         OptionList expected;
         if (!c.option.empty()) expected.push_back(c.option);
         if (c.userOptions) expected = expected + userLocale(r);
