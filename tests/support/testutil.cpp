@@ -181,10 +181,17 @@ void answerDialogs(DWORD pid, std::atomic<bool>& stop, std::vector<Dialog>& dial
     }
 }
 
-void drain(HANDLE pipe, std::string& out) {
+// Reads what the pipe holds now, without waiting: a background process that inherited
+// the pipe could keep it open long after the child has ended.
+void pump(HANDLE pipe, std::string& out) {
     char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
+    DWORD available = 0;
+    while (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+        DWORD got = 0;
+        if (!ReadFile(pipe, buffer, available < sizeof buffer ? available : sizeof buffer, &got, nullptr) || got == 0)
+            return;
+        out.append(buffer, got);
+    }
 }
 
 }  // namespace
@@ -222,8 +229,6 @@ ProcessResult runProcess(const std::wstring& commandLine, const ProcessOptions& 
         CloseHandle(inWrite);
         return result;
     }
-    std::thread outThread(drain, outRead, std::ref(result.out));
-    std::thread errThread(drain, errRead, std::ref(result.err));
     std::atomic<bool> stop{false};
     std::thread dialogThread;
     if (options.answerDialogs)
@@ -234,16 +239,23 @@ ProcessResult runProcess(const std::wstring& commandLine, const ProcessOptions& 
     }
     CloseHandle(inWrite);
 
-    if (WaitForSingleObject(process.hProcess, options.timeoutMs) == WAIT_TIMEOUT) {
-        result.timedOut = true;
-        TerminateProcess(process.hProcess, 259);
-        WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD begin = GetTickCount();
+    for (;;) {
+        pump(outRead, result.out);
+        pump(errRead, result.err);
+        if (WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0) break;
+        if (GetTickCount() - begin > options.timeoutMs) {
+            result.timedOut = true;
+            TerminateProcess(process.hProcess, 259);
+            WaitForSingleObject(process.hProcess, INFINITE);
+            break;
+        }
     }
+    pump(outRead, result.out);
+    pump(errRead, result.err);
     GetExitCodeProcess(process.hProcess, &result.exitCode);
     stop = true;
     if (dialogThread.joinable()) dialogThread.join();
-    outThread.join();
-    errThread.join();
     CloseHandle(outRead);
     CloseHandle(errRead);
     CloseHandle(process.hProcess);
