@@ -577,5 +577,385 @@ TEST_F(JvmSearchTest, AProbeThatHangsIsTerminatedAfterSixtySeconds) {
     EXPECT_TRUE(probeFilesLeft().empty());
 }
 
+// ---- the registry searches ----
+
+const char jreKey[] = "SOFTWARE\\JavaSoft\\Java Runtime Environment";
+const char jdkKey[] = "SOFTWARE\\JavaSoft\\Java Development Kit";
+const char locatedKey[] = "SOFTWARE\\korvel-software\\tarvo\\locatedjvms";
+
+// The paths checkJavaExe was called with, in order, from its first log line.
+std::vector<std::string> checkedPaths(const std::string& log) {
+    std::vector<std::string> paths;
+    const std::string head = "checkJavaExe (";
+    for (size_t at = log.find(head); at != std::string::npos; at = log.find(head, at + 1)) {
+        size_t start = at + head.size();
+        paths.push_back(log.substr(start, log.find(", [out]", start) - start));
+    }
+    return paths;
+}
+
+std::string slashed(const std::wstring& path) {
+    std::string name = narrow(path);
+    std::replace(name.begin(), name.end(), '\\', '/');
+    return name;
+}
+
+// The JavaSoft and located-JVM keys have fixed names and are read whole, so the tests
+// that write them hold one lock shared by every test process of the Wine prefix, and
+// remove the keys before and after. They belong to the test prefix: nothing else
+// registers Java runtimes there.
+class RegistryJvmTest : public JvmSearchTest {
+protected:
+    void SetUp() override {
+        lock = CreateMutexW(nullptr, FALSE, L"tarvo-test-jvm-registry");
+        ASSERT_NE(lock, nullptr);
+        DWORD wait = WaitForSingleObject(lock, INFINITE);
+        ASSERT_TRUE(wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED);
+        clearKeys();
+    }
+    void TearDown() override {
+        clearKeys();
+        if (lock) {
+            ReleaseMutex(lock);
+            CloseHandle(lock);
+        }
+    }
+    static void clearKeys() {
+        for (const char* key : {jreKey, jdkKey, locatedKey}) RegDeleteTreeA(HKEY_LOCAL_MACHINE, key);
+        RegDeleteTreeA(HKEY_CURRENT_USER, locatedKey);
+    }
+
+    void currentVersion(const char* key, const std::string& version) {
+        writeValue(HKEY_LOCAL_MACHINE, key, "CurrentVersion", version + '\0');
+    }
+    void javaSoftHome(const char* key, const std::string& name, const std::wstring& home) {
+        writeValue(HKEY_LOCAL_MACHINE, name.empty() ? key : std::string(key) + "\\" + name, "JavaHome",
+                   narrow(home) + '\0');
+    }
+    void located(HKEY root, const std::string& name) {
+        HKEY handle;
+        ASSERT_EQ(RegCreateKeyExA(root, (std::string(locatedKey) + "\\" + name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                  nullptr, &handle, nullptr),
+                  ERROR_SUCCESS)
+            << name;
+        RegCloseKey(handle);
+    }
+    void located(HKEY root, const std::wstring& javaExe) { located(root, slashed(javaExe)); }
+
+    HANDLE lock = nullptr;
+};
+
+struct CurrentVersionCase {
+    const char* name;
+    std::wstring exe;
+    std::string jdkVersion;  // "<none>" writes no value
+    std::string jreVersion;
+    std::wstring ownJreHome;  // JavaHome of the JRE key itself
+    std::string result;
+    std::wstring javaExe;
+};
+
+TEST_F(RegistryJvmTest, CurrentVersionPicksTheNewerOfJdkAndJreInRange) {
+    std::wstring jdk = JavaHome::jdk("1.8.0_202").build(dir / L"jdk");
+    std::wstring jdkWithoutTools = JavaHome::jdk("1.8.0_202").withoutToolsJar().build(dir / L"jdk-notools");
+    std::wstring jdkEarly = JavaHome::jdk("1.8.0_45-ea").build(dir / L"jdk-ea");
+    std::wstring jre = JavaHome::jre("1.8.0_202").build(dir / L"jre");
+    std::wstring jre7 = JavaHome::jre("1.7.0_80").build(dir / L"jre7");
+    std::wstring plain = driver({}, L"plain.exe");
+    std::wstring min18 = driver({{126, "1.8"}}, L"min18.exe");
+    std::wstring jdkOnly = driver({{131, "1"}}, L"jdkonly.exe");
+    std::wstring jdkExe = jdk + L"\\jre\\bin\\java.exe";
+    std::wstring jreExe = jre + L"\\bin\\java.exe";
+    std::wstring jre7Exe = jre7 + L"\\bin\\java.exe";
+    std::string tooLong = "1.8.0_" + std::string(120, '9');
+    std::string filling = "1.8.0_" + std::string(94, '9');  // 100 bytes
+
+    for (const CurrentVersionCase& c : {
+             CurrentVersionCase{"equal", plain, "1.8", "1.8", L"", "1", jreExe},
+             CurrentVersionCase{"jre out of range", min18, "1.8", "1.7", L"", "1", jdkExe},
+             CurrentVersionCase{"jdk newer", plain, "1.8.0_45", "1.8", L"", "1", jdkExe},
+             CurrentVersionCase{"jre newer", plain, "1.8.0_45", "1.8.0_101", L"", "1", jreExe},
+             CurrentVersionCase{"jdk only", plain, "1.8", "<none>", L"", "1", jdkExe},
+             // Neither version usable: the JRE key itself is asked for its JavaHome.
+             CurrentVersionCase{"none", plain, "<none>", "<none>", jre, "1", jreExe},
+             CurrentVersionCase{"both out of range", min18, "1.7", "1.6", jre, "1", jreExe},
+             CurrentVersionCase{"nothing", plain, "<none>", "<none>", L"", "0", L""},
+             // Key 131: the JRE's version is never read, and the JDK needs tools.jar.
+             CurrentVersionCase{"jdk required", jdkOnly, "1.8", "9", L"", "1", jdkExe},
+             // Values that do not fit 100 bytes with their terminator count as unreadable.
+             CurrentVersionCase{"jdk too long", plain, tooLong, "1.7", L"", "1", jre7Exe},
+             CurrentVersionCase{"jdk filling", plain, filling, "1.7", L"", "1", jre7Exe},
+             CurrentVersionCase{"jdk fits", plain, filling.substr(0, 99) + '\0', "1.7", L"", "1", jdkExe},
+         }) {
+        SCOPED_TRACE(c.name);
+        clearKeys();
+        // The raw bytes: "filling" is stored without a terminator.
+        if (c.jdkVersion != "<none>") writeValue(HKEY_LOCAL_MACHINE, jdkKey, "CurrentVersion", c.jdkVersion);
+        if (c.jreVersion != "<none>") currentVersion(jreKey, c.jreVersion);
+        javaSoftHome(jdkKey, c.jdkVersion, jdk);
+        javaSoftHome(jreKey, c.jreVersion, c.jreVersion == "1.7" ? jre7 : jre);
+        if (!c.ownJreHome.empty()) javaSoftHome(jreKey, "", c.ownJreHome);
+
+        Outcome o = call(c.exe, L"registry current");
+        EXPECT_EQ(o["result"], c.result) << describe(o);
+        if (c.result == "1") {
+            EXPECT_EQ(o["javaExe"], normalised(c.javaExe));
+        }
+    }
+
+    // Pre-release versions are not allowed here, and a JDK needs tools.jar with key 131.
+    clearKeys();
+    currentVersion(jdkKey, "1.8");
+    javaSoftHome(jdkKey, "1.8", jdkEarly);
+    Outcome early = call(plain, L"registry current");
+    EXPECT_EQ(early["result"], "0");
+    EXPECT_TRUE(contains(early.log, "beta vm not allowed")) << early.log;
+    javaSoftHome(jdkKey, "1.8", jdkWithoutTools);
+    EXPECT_EQ(call(plain, L"registry current")["result"], "1");
+    EXPECT_EQ(call(jdkOnly, L"registry current")["result"], "0");
+}
+
+TEST_F(RegistryJvmTest, SubkeysAreTriedFromTheByteWiseGreatestNameDown) {
+    for (const char* name : {"1.8", "1.8.0_101", "1.8.0_45", "11.0.2", "9"})
+        javaSoftHome(jreKey, name, dir / (L"missing-" + widen(name)));
+    auto expected = [&](std::initializer_list<const char*> names) {
+        std::vector<std::string> paths;
+        for (const char* name : names) paths.push_back(narrow(dir / (L"missing-" + widen(name) + L"\\bin\\java.exe")));
+        return paths;
+    };
+
+    Outcome all = call(driver({}, L"plain.exe"), L"registry enumerated jre");
+    EXPECT_EQ(all["result"], "0") << describe(all);
+    EXPECT_EQ(checkedPaths(all.log), expected({"9", "11.0.2", "1.8.0_45", "1.8.0_101", "1.8"}));
+
+    // Names outside the range (lenient) are not tried at all.
+    Outcome only8 = call(driver({{126, "1.8"}, {127, "1.8"}}, L"only8.exe"), L"registry enumerated jre");
+    EXPECT_EQ(checkedPaths(only8.log), expected({"1.8.0_45", "1.8.0_101", "1.8"}));
+
+    // All working: the first one tried wins, nothing after it is checked.
+    clearKeys();
+    for (const char* name : {"1.8", "1.8.0_101", "1.8.0_45"})
+        javaSoftHome(jreKey, name, JavaHome::jre(name).build(dir / widen(name)));
+    Outcome working = call(driver({}, L"plain.exe"), L"registry enumerated jre");
+    EXPECT_EQ(working["result"], "1") << describe(working);
+    EXPECT_EQ(working["javaExe"], normalised(dir / L"1.8.0_45\\bin\\java.exe"));
+    EXPECT_EQ(working["version"], "1.8.0_45");
+    EXPECT_EQ(checkedPaths(working.log).size(), 1u);
+}
+
+TEST_F(RegistryJvmTest, JavaSoftTriesCurrentVersionThenJreThenJdkSubkeys) {
+    std::wstring jre = JavaHome::jre("1.8.0_202").build(dir / L"jre");
+    std::wstring jdk = JavaHome::jdk("1.8.0_202").build(dir / L"jdk");
+    std::wstring plain = driver({}, L"plain.exe");
+    std::wstring min18 = driver({{126, "1.8"}}, L"min18.exe");
+    std::wstring jdkOnly = driver({{131, "1"}}, L"jdkonly.exe");
+
+    // CurrentVersion out of range: on to the subkeys, JRE first.
+    currentVersion(jreKey, "1.7");
+    javaSoftHome(jreKey, "1.7", dir / L"missing-cv");
+    javaSoftHome(jreKey, "1.8", dir / L"missing-jre");
+    javaSoftHome(jdkKey, "1.8", jdk);
+    std::string missingCv = narrow(dir / L"missing-cv\\bin\\java.exe");
+    std::string missingJre = narrow(dir / L"missing-jre\\bin\\java.exe");
+    std::string jdkExe = narrow(jdk + L"\\jre\\bin\\java.exe");
+    Outcome o = call(min18, L"registry javasoft");
+    EXPECT_EQ(o["result"], "1") << describe(o);
+    EXPECT_EQ(o["javaExe"], normalised(widen(jdkExe)));
+    EXPECT_EQ(checkedPaths(o.log), (std::vector<std::string>{missingJre, jdkExe}));
+
+    javaSoftHome(jreKey, "1.8", jre);
+    o = call(min18, L"registry javasoft");
+    EXPECT_EQ(o["javaExe"], normalised(jre + L"\\bin\\java.exe"));
+
+    // CurrentVersion first, then the JRE's subkeys from the greatest name, then the JDK's.
+    currentVersion(jreKey, "1.8");
+    currentVersion(jdkKey, "1.8");
+    javaSoftHome(jreKey, "1.8", dir / L"missing-jre");
+    o = call(plain, L"registry javasoft");
+    EXPECT_EQ(o["result"], "1") << describe(o);
+    EXPECT_EQ(o["javaExe"], normalised(widen(jdkExe)));
+    EXPECT_EQ(checkedPaths(o.log), (std::vector<std::string>{missingJre, missingJre, missingCv, jdkExe}));
+
+    // Key 131: nothing of the JRE key is read.
+    javaSoftHome(jreKey, "1.8", jre);
+    currentVersion(jreKey, "9");
+    javaSoftHome(jreKey, "9", jre);
+    o = call(jdkOnly, L"registry javasoft");
+    EXPECT_EQ(o["result"], "1") << describe(o);
+    EXPECT_EQ(o["javaExe"], normalised(jdk + L"\\jre\\bin\\java.exe"));
+    EXPECT_EQ(checkedPaths(o.log), (std::vector<std::string>{jdkExe}));
+    javaSoftHome(jdkKey, "1.8", JavaHome::jdk().withoutToolsJar().build(dir / L"jdk-notools"));
+    o = call(jdkOnly, L"registry javasoft");
+    EXPECT_EQ(o["result"], "0");
+    EXPECT_TRUE(checkedPaths(o.log).empty()) << o.log;
+}
+
+TEST_F(RegistryJvmTest, SubkeysWhoseValuesDoNotFitAreSkipped) {
+    std::wstring jre = JavaHome::jre("1.8.0_101").build(dir / L"jre");
+    std::wstring tried = JavaHome::jre("1.8.0_45").build(dir / L"tried");
+    // Greatest name first: 1.8.0_50 (too long), 1.8.0_49 (fills 6000 bytes without a
+    // terminator), 1.8.0_48 (a long class name), then 1.8.0_101.
+    // Both begin with a working home and a NUL, so a reader that cut them would take it.
+    std::string home = narrow(tried) + '\0';
+    writeValue(HKEY_LOCAL_MACHINE, std::string(jreKey) + "\\1.8.0_50", "JavaHome", home + std::string(7000, 'x') + '\0');
+    writeValue(HKEY_LOCAL_MACHINE, std::string(jreKey) + "\\1.8.0_49", "JavaHome", home + std::string(6000 - home.size(), 'x'));
+    javaSoftHome(jreKey, "1.8.0_101", jre);
+    Outcome o = call(driver(), L"registry enumerated jre");
+    EXPECT_EQ(o["result"], "1") << describe(o);
+    EXPECT_EQ(o["javaExe"], normalised(jre + L"\\bin\\java.exe"));
+    EXPECT_EQ(checkedPaths(o.log).size(), 1u) << o.log;
+    EXPECT_TRUE(contains(o.log, "is larger than 6000 bytes")) << o.log;
+    EXPECT_TRUE(contains(o.log, "fills 6000 bytes unterminated")) << o.log;
+
+    // A subkey class beyond the class buffer does not hide the subkey's name.
+    std::string withClass = std::string(jreKey) + "\\1.8.0_48";
+    std::string keyClass(7000, 'c');
+    HKEY handle;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, withClass.c_str(), 0, keyClass.data(), 0, KEY_ALL_ACCESS, nullptr,
+                              &handle, nullptr),
+              ERROR_SUCCESS);
+    // Set through this handle: creating the key again would replace its class.
+    std::string triedHome = narrow(tried);
+    RegSetValueExA(handle, "JavaHome", 0, REG_SZ, reinterpret_cast<const BYTE*>(triedHome.c_str()),
+                   static_cast<DWORD>(triedHome.size() + 1));
+    RegCloseKey(handle);
+    o = call(driver(), L"registry enumerated jre");
+    EXPECT_EQ(o["result"], "1") << describe(o);
+    EXPECT_EQ(o["javaExe"], normalised(tried + L"\\bin\\java.exe"));
+}
+
+TEST_F(RegistryJvmTest, EveryLocatedJvmIsVerifiedAndTheNewestWins) {
+    std::wstring first = JavaHome::jre("1.8.0_202").build(dir / L"a") + L"\\bin\\java.exe";
+    std::wstring newest = JavaHome::jre("11.0.2").build(dir / L"b") + L"\\bin\\java.exe";
+    std::wstring same = JavaHome::jre("1.8.0_202").build(dir / L"c") + L"\\bin\\java.exe";
+    std::wstring early = JavaHome::jre("1.8.0_301-ea").build(dir / L"d") + L"\\bin\\java.exe";
+    std::wstring exe = driver();
+    located(HKEY_CURRENT_USER, first);
+    located(HKEY_CURRENT_USER, same);
+
+    // Equal versions: the first enumerated stays; both are verified.
+    Outcome o = call(exe, L"registry located user every");
+    EXPECT_EQ(o["result"], "1") << describe(o);
+    EXPECT_EQ(o["javaExe"], normalised(first));
+    // The names' forward slashes are backslashes again.
+    EXPECT_EQ(checkedPaths(o.log), (std::vector<std::string>{narrow(first), narrow(same)}));
+
+    located(HKEY_CURRENT_USER, newest);
+    located(HKEY_CURRENT_USER, slashed(dir / L"missing\\bin\\java.exe"));
+    o = call(exe, L"registry located user every");
+    EXPECT_EQ(o["javaExe"], normalised(newest));
+    EXPECT_EQ(o["version"], "11.0.2");
+    EXPECT_EQ(checkedPaths(o.log).size(), 4u);
+
+    // Pre-release versions are allowed for located JVMs.
+    located(HKEY_LOCAL_MACHINE, early);
+    o = call(exe, L"registry located machine every");
+    EXPECT_EQ(o["result"], "1") << describe(o);
+    EXPECT_EQ(o["version"], "1.8.0_301-ea");
+
+    // Out of range everywhere.
+    o = call(driver({{126, "17"}}, L"min17.exe"), L"registry located user every");
+    EXPECT_EQ(o["result"], "0");
+    EXPECT_EQ(o["version"], "");
+}
+
+TEST_F(RegistryJvmTest, WithoutEveryQualifyingOnlyPathsWithZdrJresCount) {
+    std::wstring own = JavaHome::jre("1.8.0_202").build(dir / L"app\\zdr_jres\\jre") + L"\\bin\\java.exe";
+    // In a folder of its own: file names and registry keys ignore case.
+    std::wstring upper = JavaHome::jre("11.0.2").build(dir / L"app2\\ZDR_JRES\\jre") + L"\\bin\\java.exe";
+    std::wstring other = JavaHome::jre("17.0.2").build(dir / L"other") + L"\\bin\\java.exe";
+    for (const std::wstring& java : {own, upper, other}) located(HKEY_CURRENT_USER, java);
+    std::wstring exe = driver();
+
+    Outcome o = call(exe, L"registry located user zdr");
+    EXPECT_EQ(o["result"], "1") << describe(o);
+    EXPECT_EQ(o["javaExe"], normalised(own));
+    // The test is case-sensitive and happens before any verification.
+    EXPECT_EQ(checkedPaths(o.log), (std::vector<std::string>{narrow(own)}));
+
+    o = call(exe, L"registry located user every");
+    EXPECT_EQ(o["javaExe"], normalised(other));
+}
+
+TEST_F(RegistryJvmTest, LocatedJvmsOfBothRootsAreRankedWithTheMachineWinningTies) {
+    std::wstring user8 = JavaHome::jre("1.8.0_202").build(dir / L"user8") + L"\\bin\\java.exe";
+    std::wstring machine8 = JavaHome::jre("1.8.0_202").build(dir / L"machine8") + L"\\bin\\java.exe";
+    std::wstring user11 = JavaHome::jre("11.0.2").build(dir / L"user11") + L"\\bin\\java.exe";
+    std::wstring exe = driver();
+
+    located(HKEY_CURRENT_USER, user8);
+    Outcome o = call(exe, L"registry pick every");
+    EXPECT_EQ(o["javaExe"], normalised(user8)) << describe(o);
+
+    located(HKEY_LOCAL_MACHINE, machine8);
+    o = call(exe, L"registry pick every");
+    EXPECT_EQ(o["javaExe"], normalised(machine8)) << describe(o);
+
+    located(HKEY_CURRENT_USER, user11);
+    o = call(exe, L"registry pick every");
+    EXPECT_EQ(o["javaExe"], normalised(user11)) << describe(o);
+    EXPECT_EQ(o["version"], "11.0.2");
+
+    clearKeys();
+    located(HKEY_LOCAL_MACHINE, machine8);
+    o = call(exe, L"registry pick every");
+    EXPECT_EQ(o["javaExe"], normalised(machine8));
+    clearKeys();
+    EXPECT_EQ(call(exe, L"registry pick every")["result"], "0");
+}
+
+TEST_F(RegistryJvmTest, TheRegistryEntryRanksJavaSoftAgainstLocatedJvms) {
+    std::wstring jre8 = JavaHome::jre("1.8.0_202").build(dir / L"jre8");
+    std::wstring jre11 = JavaHome::jre("11.0.2").build(dir / L"jre11");
+    std::wstring located8 = JavaHome::jre("1.8.0_202").build(dir / L"zdr_jres\\located8") + L"\\bin\\java.exe";
+    std::wstring other8 = JavaHome::jre("1.8.0_202").build(dir / L"other8") + L"\\bin\\java.exe";
+    std::wstring plain = driver({}, L"plain.exe");
+    std::wstring ownOnly = driver({{165, "1"}}, L"ownonly.exe");
+
+    EXPECT_EQ(call(plain, L"registry registry")["result"], "0");
+
+    currentVersion(jreKey, "1.8");
+    javaSoftHome(jreKey, "1.8", jre8);
+    Outcome o = call(plain, L"registry registry");
+    EXPECT_EQ(o["javaExe"], normalised(jre8 + L"\\bin\\java.exe")) << describe(o);
+    EXPECT_TRUE(contains(o.log, "found sun " + normalised(jre8 + L"\\bin\\java.exe") + " 1.8.0_202")) << o.log;
+    EXPECT_FALSE(contains(o.log, "found located")) << o.log;
+
+    // Equal versions: the located JVM wins.
+    located(HKEY_CURRENT_USER, located8);
+    o = call(plain, L"registry registry");
+    EXPECT_EQ(o["javaExe"], normalised(located8)) << describe(o);
+    EXPECT_TRUE(contains(o.log, "found sun ")) << o.log;
+    EXPECT_TRUE(contains(o.log, "found located " + normalised(located8) + " 1.8.0_202")) << o.log;
+
+    // A newer JavaSoft JVM wins.
+    javaSoftHome(jreKey, "1.8", jre11);
+    o = call(plain, L"registry registry");
+    EXPECT_EQ(o["javaExe"], normalised(jre11 + L"\\bin\\java.exe")) << describe(o);
+    EXPECT_EQ(o["version"], "11.0.2");
+
+    // Key 165: the JavaSoft keys are not read, only located JVMs below zdr_jres count.
+    located(HKEY_LOCAL_MACHINE, other8);
+    o = call(ownOnly, L"registry registry");
+    EXPECT_EQ(o["javaExe"], normalised(located8)) << describe(o);
+    EXPECT_FALSE(contains(o.log, "found sun")) << o.log;
+    EXPECT_EQ(checkedPaths(o.log), (std::vector<std::string>{narrow(located8)}));
+
+    // A version that does not fit the caller's buffer is never cut: that candidate is
+    // refused and an older one with a shorter version wins.
+    clearKeys();
+    currentVersion(jreKey, "1.8");
+    javaSoftHome(jreKey, "1.8", jre8);
+    std::wstring jre7 = JavaHome::jre("1.7").build(dir / L"jre7") + L"\\bin\\java.exe";
+    located(HKEY_CURRENT_USER, jre7);
+    o = call(plain, L"registry registry");
+    EXPECT_EQ(o["version"], "1.8.0_202") << describe(o);
+    o = call(plain, L"registry registry 8");
+    EXPECT_EQ(o["result"], "1") << describe(o);
+    EXPECT_EQ(o["javaExe"], normalised(jre7));
+    EXPECT_EQ(o["version"], "1.7");
+    EXPECT_TRUE(contains(o.log, "too long (9 bytes)")) << o.log;
+}
+
 }  // namespace
 }  // namespace tarvo::test
