@@ -623,6 +623,8 @@ protected:
     static void clearKeys() {
         for (const char* key : {jreKey, jdkKey, locatedKey}) RegDeleteTreeA(HKEY_LOCAL_MACHINE, key);
         RegDeleteTreeA(HKEY_CURRENT_USER, locatedKey);
+        // Created on the way to the keys above; only removed while empty.
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\JavaSoft");
     }
 
     void currentVersion(const char* key, const std::string& version) {
