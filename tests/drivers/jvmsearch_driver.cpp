@@ -3,14 +3,18 @@
 // keys 126 and 127 of the driver's block, as the search reads it.
 #include <windows.h>
 
+#include <cstdlib>
 #include <cwctype>
 #include <string>
 
 #include "config.h"
 #include "driver.h"
+#include "expand.h"
 #include "javaexe.h"
+#include "jvmloader.h"
 #include "paths.h"
 #include "registryjvms.h"
+#include "searchjvm.h"
 #include "version.h"
 
 namespace {
@@ -99,6 +103,45 @@ int registry(const DriverArgs& args) {
     return 0;
 }
 
+
+// PATH as the Windows environment and the C runtime's copy hold it afterwards.
+void printPath() {
+    DWORD needed = GetEnvironmentVariableA("PATH", nullptr, 0);
+    std::string path(needed, '\0');
+    DWORD got = needed ? GetEnvironmentVariableA("PATH", path.data(), needed) : 0;
+    path.resize(got < needed ? got : 0);
+    printResult("path", needed ? path : std::string("<none>"));
+    const char* runtimePath = std::getenv("PATH");
+    printResult("runtimePath", runtimePath ? std::string(runtimePath) : std::string("<none>"));
+}
+
+// search: the whole search sequence, with the library it loaded.
+int search(const DriverArgs&) {
+    char javaExe[textBufferSize] = "";
+    char version[jvmVersionSize] = "";
+    char label[textBufferSize] = "";
+    JvmSourceKind kind = JvmSourceKind::None;
+    HMODULE library = searchJvm(javaExe, version, kind, label);
+    printResult("loaded", library ? 1 : 0);
+    printResult("javaExe", widePath(javaExe));
+    printResult("version", version);
+    printResult("kind", static_cast<int>(kind));
+    printResult("label", label);
+    printPath();
+    return 0;
+}
+
+// loaddll: the entry into discovery, with what it keeps for the run.
+int loadDll(const DriverArgs&) {
+    bool result = LoadDLL();
+    printResult("result", result ? 1 : 0);
+    printResult("createJavaVM", createJavaVMFunction() ? 1 : 0);
+    printResult("home", widePath(selectedJvm.home));
+    printResult("version", selectedJvm.version);
+    printPath();
+    return 0;
+}
+
 }  // namespace
 
 const std::map<std::wstring, DriverCommand> driverCommands = {
@@ -106,4 +149,6 @@ const std::map<std::wstring, DriverCommand> driverCommands = {
     {L"check", check},
     {L"checkversion", checkVersionText},
     {L"registry", registry},
+    {L"search", search},
+    {L"loaddll", loadDll},
 };

@@ -11,48 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "javahome.h"
-#include "jvmtrace.h"
-#include "launcherfixture.h"
+#include "jvmsearchfixture.h"
 
 namespace tarvo::test {
 namespace {
 
 using javahome::JavaHome;
-
-const char cacheRoot[] = "SOFTWARE\\korvel-software\\tarvo\\jvms";
-
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-// The path as checkJavaExe leaves it: full and lower-case (the test paths are ASCII).
-std::string normalised(const std::wstring& path) { return lowerAscii(narrow(path)); }
-
-// The cache key name below cacheRoot: the normalised path with forward slashes.
-std::string cacheKeyName(const std::wstring& javaExe) {
-    std::string name = normalised(javaExe);
-    std::replace(name.begin(), name.end(), '\\', '/');
-    return name;
-}
-
-std::vector<std::string> subkeyNames(HKEY root, const std::string& key) {
-    std::vector<std::string> names;
-    HKEY handle;
-    if (RegOpenKeyExA(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS) return names;
-    char name[512];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof name;
-        if (RegEnumKeyExA(handle, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        names.emplace_back(name, size);
-    }
-    RegCloseKey(handle);
-    return names;
-}
 
 struct RegValue {
     bool present = false;
@@ -140,68 +104,6 @@ void touch(const std::wstring& path, int seconds) {
     CloseHandle(h);
 }
 
-void deleteCacheEntriesUnder(const std::wstring& folder) {
-    std::string prefix = cacheKeyName(folder) + "/";
-    for (const std::string& name : subkeyNames(HKEY_CURRENT_USER, cacheRoot))
-        if (lowerAscii(name).rfind(prefix, 0) == 0) RegDeleteTreeA(HKEY_CURRENT_USER, (std::string(cacheRoot) + "\\" + name).c_str());
-}
-
-// What one driver run printed and logged, and the java.exe runs it caused.
-struct Outcome {
-    ProcessResult process;
-    std::map<std::string, std::string> values;
-    std::string log;
-    jvmtrace::ProbeLog probes;
-
-    std::string operator[](const std::string& name) const {
-        auto it = values.find(name);
-        return it == values.end() ? "<missing>" : it->second;
-    }
-    size_t probeCount() const { return probes.count("java.exe") + probes.count("javaw.exe"); }
-};
-
-std::string describe(const Outcome& o) { return o.process.out + o.process.err + "\n--- log ---\n" + o.log; }
-
-class JvmSearchTest : public LauncherTest {
-protected:
-    ~JvmSearchTest() override { deleteCacheEntriesUnder(dir.path()); }
-
-    std::wstring driver(StringKeys keys = {}, const std::wstring& name = L"drv.exe") {
-        size_t slash = name.rfind(L'\\');
-        if (slash != std::wstring::npos) javahome::makeDirectories(dir / name.substr(0, slash));
-        return packDriver(L"jvmsearch_driver", makeBlock(keys), name);
-    }
-
-    Outcome call(const std::wstring& exe, const std::wstring& arguments, ProcessOptions options = {}) {
-        std::wstring probeLog = dir / (L"probes-" + std::to_wstring(++runs) + L".log");
-        options.env[L"STANDIN_PROBE_LOG"] = probeLog;
-        Outcome o;
-        o.process = run(exe, arguments, options);
-        o.values = driverResults(o.process);
-        o.log = logText(runs);
-        o.probes = jvmtrace::readProbeLog(probeLog);
-        return o;
-    }
-
-    Outcome check(const std::wstring& exe, const std::wstring& javaExe, const std::wstring& more = L"",
-                  ProcessOptions options = {}) {
-        return call(exe, L"check " + quoteArgument(javaExe) + (more.empty() ? L"" : L" " + more), options);
-    }
-
-    // Files the probes left in the private temporary directory.
-    std::vector<std::wstring> probeFilesLeft() const {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW data;
-        HANDLE h = FindFirstFileW((tmpDir() + L"\\trv*").c_str(), &data);
-        if (h == INVALID_HANDLE_VALUE) return names;
-        do names.push_back(data.cFileName);
-        while (FindNextFileW(h, &data));
-        FindClose(h);
-        return names;
-    }
-
-    int runs = 0;
-};
 
 // ---- Java homes ----
 
@@ -600,26 +502,15 @@ std::string slashed(const std::wstring& path) {
     return name;
 }
 
-// The JavaSoft and located-JVM keys have fixed names and are read whole, so the tests
-// that write them hold one lock shared by every test process of the Wine prefix, and
-// remove the keys before and after. They belong to the test prefix: nothing else
-// registers Java runtimes there.
+// The fixed keys are removed before and after each test. They belong to the test
+// prefix: nothing else registers Java runtimes there.
 class RegistryJvmTest : public JvmSearchTest {
 protected:
     void SetUp() override {
-        lock = CreateMutexW(nullptr, FALSE, L"tarvo-test-jvm-registry");
-        ASSERT_NE(lock, nullptr);
-        DWORD wait = WaitForSingleObject(lock, INFINITE);
-        ASSERT_TRUE(wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED);
+        ASSERT_TRUE(lock.held());
         clearKeys();
     }
-    void TearDown() override {
-        clearKeys();
-        if (lock) {
-            ReleaseMutex(lock);
-            CloseHandle(lock);
-        }
-    }
+    void TearDown() override { clearKeys(); }
     static void clearKeys() {
         for (const char* key : {jreKey, jdkKey, locatedKey}) RegDeleteTreeA(HKEY_LOCAL_MACHINE, key);
         RegDeleteTreeA(HKEY_CURRENT_USER, locatedKey);
@@ -644,7 +535,7 @@ protected:
     }
     void located(HKEY root, const std::wstring& javaExe) { located(root, slashed(javaExe)); }
 
-    HANDLE lock = nullptr;
+    RegistryLock lock;
 };
 
 struct CurrentVersionCase {
