@@ -81,7 +81,11 @@ void unpackJar(const char* javaHome, const char* packPath) {
     // The pack file is the runtime's only copy of that library: when the unpacker left
     // no jar behind, keep it so that nothing is lost and the next start can try again.
     if (!fileExists(jarPath)) {
-        logError(L"unpacker produced no %S; keeping %S", jarPath, packPath);
+        // An unpacker that removed the pack file itself has left nothing to keep.
+        if (fileExists(packPath))
+            logError(L"unpacker produced no %S; keeping %S", jarPath, packPath);
+        else
+            logError(L"unpacker produced no %S", jarPath);
         return;
     }
     if (!DeleteFileA(packPath) && GetLastError() != ERROR_FILE_NOT_FOUND)
