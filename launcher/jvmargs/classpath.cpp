@@ -62,13 +62,7 @@ bool readVariable(const char* name, std::string& value, DWORD& error) {
 }
 
 void addPathEntry(std::string& classPath, const char* text, bool& found) {
-    std::string joined;
-    for (const std::string& piece : splitNonEmpty(text, ';')) {
-        char resolved[textBufferSize];
-        if (!resolvePath(resolved, piece.c_str(), nullptr)) continue;
-        if (!joined.empty()) joined += ';';
-        joined += resolved;
-    }
+    std::string joined = resolvePathList(text);
     found = fileExists(joined.c_str());
     classPath += joined;
     classPath += ';';
@@ -127,6 +121,17 @@ void addEntry(std::string& classPath, const std::string& entry) {
 }
 
 }  // namespace
+
+std::string resolvePathList(const char* list) {
+    std::string joined;
+    for (const std::string& piece : splitNonEmpty(list, ';')) {
+        char resolved[textBufferSize];
+        if (!resolvePath(resolved, piece.c_str(), nullptr)) continue;
+        if (!joined.empty()) joined += ';';
+        joined += resolved;
+    }
+    return joined;
+}
 
 std::string buildClassPath(const ClassPathOverrides& overrides) {
     std::string classPath = "-Djava.class.path=";

@@ -10,6 +10,9 @@
 
 // The finished option text, "-Djava.class.path=" followed by the entries.
 std::string buildClassPath(const ClassPathOverrides& overrides);
+// Splits at ";", drops empty pieces, resolves each against the executable's directory
+// and joins them with ";" again. A piece whose path does not fit is dropped (logged).
+std::string resolvePathList(const char* list);
 // Appends the entries of key 121; a required entry that is missing ends the process
 // with message 1006, a required "E" entry naming an undefined variable with 1008.
 void addConfiguredClassPath(std::string& classPath);

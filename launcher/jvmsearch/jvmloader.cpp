@@ -32,12 +32,10 @@ bool readPath(std::string& value) {
 
 // Sets PATH in the Windows environment and in the C runtime's copy; nullptr removes it.
 void setPath(const char* value) {
-    if (!SetEnvironmentVariableA("PATH", value)) {
-        // Too long for the environment (32,767 characters): both copies keep the old value.
+    if (SetEnvironmentVariableA("PATH", value))
+        logMessage(L"Setting PATH %S", value ? value : "");
+    else
         logMessage(L"Setting PATH %S failed with error %d", value ? value : "", static_cast<int>(GetLastError()));
-        return;
-    }
-    logMessage(L"Setting PATH %S", value ? value : "");
     std::string entry = std::string("PATH=") + (value ? value : "");
     _putenv(entry.c_str());
 }

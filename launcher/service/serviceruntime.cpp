@@ -19,3 +19,8 @@ void WINAPI serviceMain(DWORD, LPSTR*) {
     status.dwWin32ExitCode = ERROR_CALL_NOT_IMPLEMENTED;
     SetServiceStatus(handle, &status);
 }
+
+BOOL WINAPI consoleCtrlHandler(DWORD) {
+    logMessage(L"ConsoleCtrlHandler event");
+    return TRUE;
+}

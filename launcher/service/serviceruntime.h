@@ -3,3 +3,7 @@
 #include <windows.h>
 
 void WINAPI serviceMain(DWORD argc, LPSTR* argv);
+
+// Keeps console control events (Ctrl-C, Ctrl-Break, close, logoff, shutdown) from
+// ending the service child: the service process decides when it stops.
+BOOL WINAPI consoleCtrlHandler(DWORD event);

@@ -1,0 +1,4 @@
+// Hands the configured splash text settings to the Java-side runtime.
+#pragma once
+
+void passSplashConfig();
