@@ -311,6 +311,35 @@ struct Driver {
         return 0;
     }
 
+    // Allocations in a fixed order, each one's outcome reported; a failure is described
+    // and cleared the way a launcher does it.
+    int outOfMemory() {
+        mustCreate();
+        jclass string = env->FindClass("java/lang/String");
+        const jchar text[] = {'a', 'b', 'c'};
+        struct Step {
+            const char* what;
+            bool array;
+            jsize len;
+        } steps[] = {{"NewObjectArray 1", true, 1}, {"NewString a", false, 1},   {"NewString ab", false, 2},
+                     {"NewObjectArray 2", true, 2}, {"NewString abc", false, 3}, {"NewObjectArray 3", true, 3}};
+        for (const Step& st : steps) {
+            jobject made = st.array ? static_cast<jobject>(env->NewObjectArray(st.len, string, nullptr))
+                                    : static_cast<jobject>(env->NewString(text, st.len));
+            if (!made) {
+                say("%s: null", st.what);
+                checkJavaException();
+                continue;
+            }
+            jsize n = st.array ? env->GetArrayLength(static_cast<jarray>(made)) : env->GetStringLength(static_cast<jstring>(made));
+            say("%s: ok, length %d", st.what, static_cast<int>(n));
+            env->DeleteLocalRef(made);
+        }
+        env->DeleteLocalRef(string);
+        say("destroyed: %d", static_cast<int>(vm->DestroyJavaVM()));
+        return 0;
+    }
+
     int createOnly() {
         jint rc = createJvm();
         say("create returned %d", static_cast<int>(rc));
@@ -502,6 +531,7 @@ int main() {
     if (sc == "launch") return d.launch();
     if (sc == "semantics") return d.semantics();
     if (sc == "create") return d.createOnly();
+    if (sc == "out-of-memory") return d.outOfMemory();
     if (sc == "pending-exception") return d.pendingException();
     if (sc == "pending-after-main") return d.pendingAfterMain();
     if (sc == "wrong-thread") return d.wrongThread();

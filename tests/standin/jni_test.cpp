@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <set>
 
 #include "javahome.h"
 #include "jvmtrace.h"
@@ -332,6 +334,65 @@ TEST_F(StandinJni, AbsentClassesAndMethodsAreNotFound) {
     }
 }
 
+TEST_F(StandinJni, ListedAllocationsFindTheHeapFull) {
+    // The driver's allocations, in the order it makes them.
+    const std::pair<std::string, int> steps[] = {{"NewObjectArray 1", 1}, {"NewString a", 1},   {"NewString ab", 2},
+                                                 {"NewObjectArray 2", 2}, {"NewString abc", 3}, {"NewObjectArray 3", 3}};
+    const std::string oom = "java.lang.OutOfMemoryError: Java heap space";
+    struct Case {
+        const wchar_t* value;  // of standin.outOfMemory; null: not set
+        std::set<std::string> failing;
+    } cases[] = {
+        {nullptr, {}},
+        {L"NewString:2", {"NewString ab"}},
+        // Each function counts its own calls: NewString's third is the fifth allocation.
+        {L"NewObjectArray:1,NewString:3", {"NewObjectArray 1", "NewString abc"}},
+        {L"NewObjectArray:3,NewObjectArray:2", {"NewObjectArray 2", "NewObjectArray 3"}},
+        {L",NewString:1,", {"NewString a"}},
+        {L"NewString:4,NewObjectArray:4", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.value ? narrow(c.value) : "not set");
+        std::vector<std::wstring> args;
+        if (c.value) args = {L"--opt", std::wstring(L"-Dstandin.outOfMemory=") + c.value};
+        DriverRun d = drive("out-of-memory", args);
+        const Trace& t = d.trace;
+
+        Lines out;
+        std::string err;
+        std::map<std::string, size_t> seen;  // calls of each function so far
+        for (const auto& [what, length] : steps) {
+            std::string fn = what.substr(0, what.find(' '));
+            size_t index = seen[fn]++;
+            bool fails = c.failing.count(what) != 0;
+            auto calls = t.calls(fn);
+            ASSERT_GT(calls.size(), index) << what;
+            // The call record shows the null result and the exception it left pending.
+            EXPECT_EQ(calls[index].result == "null", fails) << what;
+            EXPECT_EQ(calls[index].exception, fails ? oom : "") << what;
+            if (fails) {
+                out.push_back("driver: " + what + ": null");
+                out.push_back("driver: exception: " + oom);  // toString
+                err += "Exception in thread \"main\" " + oom + "\r\n";
+            } else {
+                out.push_back("driver: " + what + ": ok, length " + std::to_string(length));
+            }
+        }
+        out.push_back("driver: destroyed: 0");
+        EXPECT_EQ(d.result.exitCode, 0u) << d.result.err;
+        EXPECT_EQ(lines(d.result.out), out);
+        EXPECT_EQ(d.result.err, err);
+
+        Lines byJvm;
+        for (const auto& x : t.exceptions())
+            if (x.by == "jvm") byJvm.push_back(x.cls + "|" + x.message + "|" + x.text + "|" + x.thread);
+        EXPECT_EQ(byJvm, Lines(c.failing.size(), "java.lang.OutOfMemoryError|Java heap space|" + oom + "|main"));
+        EXPECT_EQ(t.described(), Lines(c.failing.size(), oom));
+        EXPECT_TRUE(t.violations().empty());
+        EXPECT_TRUE(t.destroyed());
+    }
+}
+
 TEST_F(StandinJni, CreationChecksItsArguments) {
     struct Case {
         std::vector<std::wstring> args;
@@ -349,6 +410,17 @@ TEST_F(StandinJni, CreationChecksItsArguments) {
         {{L"--strict", L"--opt", L"-Xrs", L"--opt", L"-Xss2m", L"--opt", L"-XX:+UseG1GC", L"--opt", L"-Da=b"}, 0, ""},
         {{L"--opt", L"-Dstandin.createFails=true"}, -1, "Error occurred during initialization of VM\r\n"},
         {{L"--opt", L"-Dstandin.createFails=-4"}, -4, "Error occurred during initialization of VM\r\n"},
+        {{L"--opt", L"-Dstandin.outOfMemory=NewString:1,NewObjectArray:2"}, 0, ""},
+        {{L"--opt", L"-Dstandin.outOfMemory=NewString:1,NewStringUTF:1"}, -1,
+         "standin.outOfMemory: unknown function 'NewStringUTF' in 'NewStringUTF:1' "
+         "(only NewString and NewObjectArray can run out of memory)\r\n"
+         "Error: Could not create the Java Virtual Machine.\r\n"},
+        {{L"--opt", L"-Dstandin.outOfMemory=NewString:0"}, -1,
+         "standin.outOfMemory: 'NewString:0' is not <Function>:<n> with n counting calls from 1\r\n"},
+        {{L"--opt", L"-Dstandin.outOfMemory=NewObjectArray"}, -1,
+         "standin.outOfMemory: 'NewObjectArray' is not <Function>:<n>"},
+        {{L"--opt", L"-Dstandin.outOfMemory=NewString:x2"}, -1,
+         "standin.outOfMemory: 'NewString:x2' is not <Function>:<n>"},
     };
     for (const Case& c : cases) {
         std::wstring joined;
@@ -379,6 +451,11 @@ TEST_F(StandinJni, EveryKindOfMisuseEndsTheProcess) {
         {"pending-exception", {}, "FindClass", "called while an exception is pending (java.lang.NoClassDefFoundError: com/foo/Absent)"},
         {"pending-after-main", {L"--opt", L"-Dstandin.main=throw:boom"}, "NewStringUTF",
          "called while an exception is pending (java.lang.RuntimeException: boom)"},
+        // A launcher that fills main's argument array without looking at what it got.
+        {"launch", {L"--opt", L"-Dstandin.outOfMemory=NewString:2"}, "SetObjectArrayElement",
+         "called while an exception is pending (java.lang.OutOfMemoryError: Java heap space)"},
+        {"launch", {L"--opt", L"-Dstandin.outOfMemory=NewObjectArray:1"}, "NewString",
+         "called while an exception is pending (java.lang.OutOfMemoryError: Java heap space)"},
         {"wrong-thread", {}, "FindClass", "the JNIEnv of thread \"main\""},
         {"deleted-ref", {}, "GetStaticMethodID", "is a deleted local reference"},
         {"double-delete", {}, "DeleteLocalRef", "is a deleted local reference"},
@@ -398,7 +475,9 @@ TEST_F(StandinJni, EveryKindOfMisuseEndsTheProcess) {
         {"unimplemented:GetModule", {}, "GetModule", "does not implement"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.scenario);
+        std::wstring joined;
+        for (const auto& a : c.args) joined += L" " + a;
+        SCOPED_TRACE(c.scenario + narrow(joined));
         DriverRun d = drive(c.scenario, c.args);
         EXPECT_EQ(d.result.exitCode, kViolationExit);
         std::string head = "FATAL ERROR in native method: JNI violation in " + c.fn + ": ";

@@ -231,6 +231,31 @@ OptionVerdict judgeOption(const std::string& opt, bool ignoreUnrecognized) {
     return {JNI_ERR, false, "Unrecognized option: " + opt};
 }
 
+// Reads standin.outOfMemory ("NewString:3,NewObjectArray:1"); returns what is wrong with
+// it, or nothing.
+std::string parseOutOfMemory(const std::string& value, std::map<std::string, std::set<long>>& out) {
+    size_t start = 0;
+    while (start <= value.size()) {
+        size_t comma = value.find(',', start);
+        if (comma == std::string::npos) comma = value.size();
+        std::string item = value.substr(start, comma - start);
+        start = comma + 1;
+        if (item.empty()) continue;
+        size_t colon = item.find(':');
+        std::string fn = item.substr(0, colon);
+        std::string number = colon == std::string::npos ? std::string() : item.substr(colon + 1);
+        if (fn != "NewString" && fn != "NewObjectArray")
+            return "standin.outOfMemory: unknown function '" + fn + "' in '" + item +
+                   "' (only NewString and NewObjectArray can run out of memory)";
+        bool digits = !number.empty() && number.size() <= 9;
+        for (char c : number) digits = digits && std::isdigit(static_cast<unsigned char>(c));
+        long n = digits ? std::atol(number.c_str()) : 0;
+        if (n < 1) return "standin.outOfMemory: '" + item + "' is not <Function>:<n> with n counting calls from 1";
+        out[fn].insert(n);
+    }
+    return {};
+}
+
 jint refuse(jint code, const std::string& reason, const std::string& stderrText) {
     if (!stderrText.empty()) writeStd(STD_ERROR_HANDLE, stderrText);
     trace("create", {{"result", std::to_string(code)}, {"reason", reason}});
@@ -320,6 +345,17 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
                       "Error occurred during initialization of VM\r\nCould not reserve enough space for object heap\r\n");
     }
 
+    std::map<std::string, std::set<long>> outOfMemoryAt;
+    auto oom = props.find("standin.outOfMemory");
+    if (oom != props.end()) {
+        std::string wrong = parseOutOfMemory(oom->second, outOfMemoryAt);
+        if (!wrong.empty())
+            return refuse(JNI_ERR, wrong,
+                          wrong + "\r\nError: Could not create the Java Virtual Machine.\r\n"
+                                  "Error: A fatal exception has occurred. Program will exit.\r\n");
+    }
+
+    v.outOfMemoryAt = std::move(outOfMemoryAt);
     v.props = std::move(props);
     defineJavaSide(v);
     applyAbsent(v);

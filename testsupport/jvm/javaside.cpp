@@ -220,6 +220,7 @@ void defineJavaSide(Vm& v) {
     ClassInfo* error = v.defineClass("java/lang/Error", throwable);
     ClassInfo* runtime = v.defineClass("java/lang/RuntimeException", exception);
     ClassInfo* linkage = v.defineClass("java/lang/LinkageError", error);
+    v.defineClass("java/lang/OutOfMemoryError", v.defineClass("java/lang/VirtualMachineError", error));
     v.defineClass("java/lang/NoClassDefFoundError", linkage);
     v.defineClass("java/lang/UnsatisfiedLinkError", linkage);
     ClassInfo* incompatible = v.defineClass("java/lang/IncompatibleClassChangeError", linkage);

@@ -438,8 +438,17 @@ jstring JNICALL NewString(JNIEnv* env, const jchar* chars, jsize len) {
     ENTER("NewString");
     if (len < 0) violation("NewString", "the length " + std::to_string(len) + " is negative");
     if (!chars && len > 0) violation("NewString", "the character pointer is null");
-    Object* s = vm().newString(std::u16string(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(len)));
-    trace("call", {{"fn", "NewString"}, {"arg", utf8(s->chars)}, {"len", std::to_string(len)}});
+    std::u16string text(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(len));
+    std::vector<Field> fields{{"fn", "NewString"}, {"arg", utf8(text)}, {"len", std::to_string(len)}};
+    if (vm().heapExhausted("NewString")) {
+        throwOutOfMemory(*e);
+        fields.push_back({"result", "null"});
+        fields.push_back({"exception", throwableText(e->pending)});
+        trace("call", fields);
+        return nullptr;
+    }
+    Object* s = vm().newString(std::move(text));
+    trace("call", fields);
     return static_cast<jstring>(local(e, s));
 }
 
@@ -587,10 +596,13 @@ jobjectArray JNICALL NewObjectArray(JNIEnv* env, jsize len, jclass elementClass,
     Object* first = deref(e, "NewObjectArray", init, "argument initialElement", true);
     std::vector<Field> fields{{"fn", "NewObjectArray"}, {"class", element->name}, {"arg", std::to_string(len)}, {"arg", describe(first)}};
     Object* array = nullptr;
+    bool exhausted = vm().heapExhausted("NewObjectArray");
     if (len < 0) {
         throwNew(*e, "java/lang/NegativeArraySizeException", std::to_string(len));
     } else if (first && !assignable(first->cls, element->isArray() ? element->name : "L" + element->name + ";")) {
         throwNew(*e, "java/lang/ArrayStoreException", first->cls->dotted());
+    } else if (exhausted) {
+        throwOutOfMemory(*e);
     } else {
         array = vm().newObject(vm().arrayClassOf(element));
         array->elems.assign(static_cast<size_t>(len), first);

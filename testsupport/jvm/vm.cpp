@@ -154,6 +154,12 @@ jobject Vm::newRef(EnvImpl* owner, Object* obj, bool global) {
     return reinterpret_cast<jobject>(handle);
 }
 
+bool Vm::heapExhausted(const std::string& fn) {
+    long n = ++allocationCalls[fn];
+    auto it = outOfMemoryAt.find(fn);
+    return it != outOfMemoryAt.end() && it->second.count(n) != 0;
+}
+
 EnvImpl* Vm::envOfCurrentThread() {
     DWORD me = GetCurrentThreadId();
     for (auto& e : envs)
@@ -205,6 +211,8 @@ void throwNew(EnvImpl& env, const std::string& className, const std::string& mes
     Object* ex = vm().newThrowable(className, &text, std::move(frames));
     setPending(env, ex, "jvm");
 }
+
+void throwOutOfMemory(EnvImpl& env) { throwNew(env, "java/lang/OutOfMemoryError", "Java heap space"); }
 
 std::string stackTraceText(const Object* ex) {
     std::string text = throwableText(ex) + "\r\n";

@@ -115,6 +115,10 @@ public:
     std::vector<std::unique_ptr<EnvImpl>> envs;
     std::unordered_map<const jchar*, Object*> lentChars;  // GetStringChars buffers not yet released
     int nextHash = 0x1b6d3586;
+    // standin.outOfMemory: per function, the numbers of the calls that find the heap full,
+    // and how many calls there were so far.
+    std::map<std::string, std::set<long>> outOfMemoryAt;
+    std::map<std::string, long> allocationCalls;
     int nextThread = 0;
 
     // Threads DestroyJavaVM waits for.
@@ -134,6 +138,8 @@ public:
                          std::vector<std::string> frames = {});
 
     jobject newRef(EnvImpl* owner, Object* obj, bool global);
+    // Counts a call of an allocating JNI function; true when standin.outOfMemory lets it fail.
+    bool heapExhausted(const std::string& fn);
     EnvImpl* envOfCurrentThread();
     bool isOurEnv(const EnvImpl* env) const;
 };
@@ -154,6 +160,8 @@ std::string throwableText(const Object* ex);  // what Throwable.toString gives
 // Makes an exception pending on the thread, as the JVM's own code would.
 void throwNew(EnvImpl& env, const std::string& className, const std::string& message,
               std::vector<std::string> frames = {});
+// What HotSpot throws when an allocation does not fit into the Java heap.
+void throwOutOfMemory(EnvImpl& env);
 void setPending(EnvImpl& env, Object* ex, std::string_view thrownBy);
 // Prints an uncaught exception like HotSpot: "Exception in thread "main" ..." and frames.
 void printUncaught(const EnvImpl& env, const Object* ex);
