@@ -88,20 +88,24 @@ TEST_F(ConfigBlockTest, TruncatedReadsAreLogged) {
     EXPECT_NE(logText().find("\nERROR: config string 2001 truncated (2 2)\n"), std::string::npos) << logText();
 }
 
-TEST_F(ConfigBlockTest, FatalTextsGoToStandardErrorUnlessTheTypeAsksForABox) {
+// A run that finds no JVM shows message 1016.
+TEST_F(ConfigBlockTest, MessagesGoToStandardErrorUnlessTheTypeAsksForABox) {
     for (const char* type : {"0", "4", "2"}) {
-        std::wstring exe = pack({{107, type}}, widen(std::string("t") + type + ".exe"));
+        std::wstring exe = pack(makeBlock({{107, type}, {128, "Bmissing"}}, {{1016, "No JVM here."}}),
+                                widen(std::string("t") + type + ".exe"));
         ProcessResult r = run(exe, L"/run");
         EXPECT_EQ(r.exitCode, 1u) << type;
         EXPECT_TRUE(r.dialogs.empty()) << type;
-        EXPECT_NE(r.err.find("not available"), std::string::npos) << type;
+        EXPECT_NE(r.err.find("No JVM here."), std::string::npos) << type;
     }
     for (const char* type : {"1", "5"}) {
-        std::wstring exe = pack({{107, type}}, widen(std::string("b") + type + ".exe"));
+        std::wstring exe = pack(makeBlock({{107, type}, {128, "Bmissing"}}, {{1016, "No JVM here."}}),
+                                widen(std::string("b") + type + ".exe"));
         ProcessResult r = run(exe, L"/run");
         EXPECT_EQ(r.exitCode, 1u) << type;
         ASSERT_EQ(r.dialogs.size(), 1u) << type;
-        EXPECT_NE(narrow(r.dialogs[0].text).find("not available"), std::string::npos) << type;
+        EXPECT_NE(narrow(r.dialogs[0].text).find("No JVM here."), std::string::npos) << type;
+        EXPECT_EQ(r.err, "") << type;
     }
 }
 

@@ -49,9 +49,9 @@ TEST_F(UserLanguage, GivesTheLocaleCodeLanguageAndCountry) {
     EXPECT_NE(logText().find(std::string("\nlanguage/country is ") + expected->code + "\n"), std::string::npos);
 }
 
-// Key 107 = 1 asks for message boxes; the failing run word shows message 1000 as title.
+// Key 107 = 1 asks for message boxes; a run that finds no JVM shows message 1000 as title.
 TEST_F(UserLanguage, PicksLanguageSectionsInFileOrder) {
-    pack::Block block = makeBlock({{107, "1"}}, {{1000, "Error"}});
+    pack::Block block = makeBlock({{107, "1"}, {128, "Bmissing"}}, {{1000, "Error"}, {1016, "No JVM."}});
     block.languages.push_back({"de", {{1000, u"Fehler"}}});
     block.languages.push_back({"de_CH", {{1000, u"Fehler (CH)"}}});
     block.languages.push_back({"de_DE_x", {{1000, u"never"}}});
