@@ -4,6 +4,8 @@
 // the whole test process (see CMakeLists.txt), and TARVO_TEST_LANG names it.
 #include <gtest/gtest.h>
 
+#include "javahome.h"
+#include "jvmtrace.h"
 #include "launcherfixture.h"
 
 namespace tarvo::test {
@@ -61,6 +63,24 @@ TEST_F(UserLanguage, PicksLanguageSectionsInFileOrder) {
     EXPECT_EQ(r.exitCode, 1u);
     ASSERT_EQ(r.dialogs.size(), 1u);
     EXPECT_EQ(r.dialogs[0].title, expected->title);
+}
+
+// A run asked for the user's locale formats hands Java the user's language and country.
+TEST_F(UserLanguage, RunsPassTheUserLocaleToJava) {
+    std::wstring home = javahome::JavaHome::jre().build(dir / L"jre");
+    std::wstring exe = pack(makeBlock({{2001, "t"}, {128, "B" + narrow(home)}}));
+    std::wstring trace = dir / L"trace.txt";
+    ProcessOptions options;
+    options.env[L"STANDIN_TRACE"] = trace;
+    ProcessResult r = run(exe, L"/run app -Dsun.locale.formatasdefault=false", options);
+    EXPECT_EQ(r.exitCode, 0u) << r.err;
+    std::vector<std::string> locale;
+    for (const std::string& option : jvmtrace::readTrace(trace).options())
+        if (option.rfind("-Dsun.locale", 0) == 0 || option.rfind("-Duser.", 0) == 0) locale.push_back(option);
+    std::vector<std::string> expectedOptions = {"-Dsun.locale.formatasdefault=false",
+                                                std::string("-Duser.language=") + expected->language};
+    if (std::string(expected->country) != "none") expectedOptions.push_back(std::string("-Duser.country=") + expected->country);
+    EXPECT_EQ(locale, expectedOptions);
 }
 
 }  // namespace

@@ -395,6 +395,18 @@ TEST_F(RunSequenceTest, IncludedFilesAreExtractedBeforeTheJvmStartsAndRemovedAft
     EXPECT_TRUE(failed.trace.empty());
 }
 
+TEST_F(RunSequenceTest, APackedRuntimeIsPreparedOnTheConsoleOfTheFirstRun) {
+    std::wstring packed = JavaHome::jre().packed(L"lib\\rt.jar").packed(L"lib\\ext\\x.jar").build(dir / L"packed");
+    std::wstring exe = launcher({{2001, "t"}, {128, "B" + narrow(packed)}, {123, "-Dstandin.main=print:java"}});
+    RunOutcome first = start(exe, L"/run", withPath());
+    EXPECT_EQ(first.process.exitCode, 0u) << first.describe();
+    EXPECT_EQ(plainText(first.process.out), "Preparing JRE ...\njava\n");
+    EXPECT_TRUE(exists(packed + L"\\lib\\rt.jar"));
+    EXPECT_FALSE(exists(packed + L"\\lib\\rt.jar.pack"));
+    RunOutcome second = start(exe, L"/run", withPath());
+    EXPECT_EQ(plainText(second.process.out), "java\n");
+}
+
 TEST_F(RunSequenceTest, ASecondInstanceInSingleInstanceModeEndsBeforeTheJvm) {
     std::wstring exe = launcher({{2001, "t"}, {10005, "1"}});
     // The first instance's semaphore, held by the test in its place.
