@@ -366,6 +366,32 @@ TEST_F(RunSequenceTest, NativeLibraryDirectoriesComeFirstInPath) {
     }
 }
 
+// Key 10004 is read up to 5,999 characters and expanded in a 12,000-byte buffer; the
+// resolved list is never cut. An expansion that would not fit is refused as a whole.
+TEST_F(RunSequenceTest, LongNativeLibraryListsAreKeptWholeOrRefusedWhole) {
+    std::string list;
+    for (int i = 0; list.size() < 10000; ++i) list += "D:\\native-" + std::to_string(i) + std::string(200, 'n') + ";";
+    std::string tooLong = list + list;
+    struct Case {
+        const char* name;
+        std::string value;  // of NATIVE
+        std::string pathStart;
+        bool refused;
+    };
+    for (const Case& c : {Case{"10,000 characters", list, list, false},
+                          Case{"20,000 characters", tooLong, "${NATIVE};", true}}) {
+        SCOPED_TRACE(c.name);
+        std::wstring exe = launcher({{2001, "t"}, {10004, "${NATIVE}"}, {123, "-Dstandin.main=env:PATH"}});
+        ProcessOptions options = withPath();
+        options.env[L"NATIVE"] = widen(c.value);
+        RunOutcome o = start(exe, L"/run", options);
+        EXPECT_EQ(o.process.exitCode, 0u) << o.describe().substr(0, 3000);
+        std::string expected = c.refused ? narrow(dir.path()) + "\\" + c.pathStart : c.pathStart;
+        EXPECT_EQ(plainText(o.process.out), "PATH=" + expected + basePath + ";" + jreBin() + "\n");
+        EXPECT_EQ(contains(o.log, "expansion of a variable refused"), c.refused);
+    }
+}
+
 TEST_F(RunSequenceTest, IncludedFilesAreExtractedBeforeTheJvmStartsAndRemovedAfterAFailure) {
     pack::Block block = runBlock({{2001, "t"}, {123, "-Dstandin.main=prop:tarvo.tempDir"}},
                                  {{1009, "An internal error occurred (error code: {0})"}});
