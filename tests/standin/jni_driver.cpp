@@ -119,6 +119,7 @@ struct Driver {
         jstring t1 = env->NewStringUTF(""), c1 = env->NewStringUTF("0,0,0"), t2 = env->NewStringUTF("version 3.0"),
                 c2 = env->NewStringUTF("0,0,0");
         env->CallStaticVoidMethod(cls, m, JNI_TRUE, JNI_FALSE, t1, 20, 20, c1, 8, 500, t2, 20, 40, c2, 8, 500);
+        checkJavaException();
         for (jstring t : {t1, c1, t2, c2}) env->DeleteLocalRef(t);
         env->DeleteLocalRef(cls);
     }
@@ -130,8 +131,12 @@ struct Driver {
             return false;
         }
         jmethodID m = env->GetStaticMethodID(cls, "initFromLauncher", "(Z)V");
-        if (m) env->CallStaticVoidMethod(cls, m, flag ? JNI_TRUE : JNI_FALSE);
-        else env->ExceptionClear();
+        if (m) {
+            env->CallStaticVoidMethod(cls, m, flag ? JNI_TRUE : JNI_FALSE);
+            checkJavaException();
+        } else {
+            env->ExceptionClear();
+        }
         env->DeleteLocalRef(cls);
         return m != nullptr;
     }

@@ -92,7 +92,7 @@ TEST_F(StandinJni, LauncherSequenceRunsMainAndLeavesACompleteTrace) {
                    std::string("GetStaticMethodID com/tarvo/runtime/WinLauncher.initAwtSplashConfig") + kSplashSig,
                    "NewStringUTF", "NewStringUTF", "NewStringUTF", "NewStringUTF",
                    std::string("CallStaticVoidMethod com/tarvo/runtime/WinLauncher.initAwtSplashConfig") + kSplashSig,
-                   "DeleteLocalRef", "DeleteLocalRef", "DeleteLocalRef", "DeleteLocalRef", "DeleteLocalRef",
+                   "ExceptionOccurred", "DeleteLocalRef", "DeleteLocalRef", "DeleteLocalRef", "DeleteLocalRef", "DeleteLocalRef",
                    "FindClass com/tarvo/runtime/WinLauncher",
                    "GetStaticMethodID com/tarvo/runtime/WinLauncher.main([Ljava/lang/String;)V",
                    "FindClass java/lang/String", "NewObjectArray java/lang/String"};
@@ -334,6 +334,135 @@ TEST_F(StandinJni, AbsentClassesAndMethodsAreNotFound) {
     }
 }
 
+// standin.throwIn: a listed static method throws a RuntimeException from its own code
+// instead of doing its work. The driver checks for an exception after each hook as a
+// launcher does, and describes it.
+TEST_F(StandinJni, ListedStaticMethodsThrowInsteadOfRunning) {
+    TempDir app;
+    std::wstring okHelper = tarvo::javahome::installHelperLibrary(app / L"ok", 1);
+    std::wstring failingHelper = tarvo::javahome::installHelperLibrary(app / L"failing", 0);
+    ASSERT_FALSE(okHelper.empty());
+    ASSERT_FALSE(failingHelper.empty());
+    const std::string splashFrame = "com.tarvo.runtime.WinLauncher.initAwtSplashConfig(WinLauncher.java)";
+    const std::string initFrame = "com.zandorium.runtime.installer.platform.win32.Common.initFromLauncher(Common.java)";
+    const std::string firstRunFrame = "com.zandorium.runtime.launcher.FirstRun.firstRun(FirstRun.java)";
+    const std::string mainFrame = "com.tarvo.runtime.WinLauncher.main(WinLauncher.java)";
+    enum class End { Main, FirstRunStops, MainThrows };
+    struct Thrown {
+        std::string method;  // name of the called method
+        std::string frame;
+        std::string message;
+    };
+    struct Case {
+        const char* name;
+        std::vector<std::wstring> options;  // -D options besides standin.main
+        bool failingHelper;                 // registerNatives returns 0: initFromLauncher(false) follows
+        std::vector<Thrown> thrown;         // in the order the calls happen
+        End end;
+    };
+    const Case cases[] = {
+        {"nothing listed", {}, false, {}, End::Main},
+        {"splash, internal form, with a message",
+         {L"-Dstandin.throwIn=com/tarvo/runtime/WinLauncher.initAwtSplashConfig:splash broke"}, false,
+         {{"initAwtSplashConfig", splashFrame, "splash broke"}}, End::Main},
+        {"initFromLauncher, dotted, default message, both calls",
+         {L"-Dstandin.throwIn=com.zandorium.runtime.installer.platform.win32.Common.initFromLauncher"}, true,
+         {{"initFromLauncher", initFrame, "initFromLauncher failed"},
+          {"initFromLauncher", initFrame, "initFromLauncher failed"}},
+         End::Main},
+        {"firstRun: its false answer stops the run",
+         {L"-Dstandin.throwIn=com/zandorium/runtime/launcher/FirstRun.firstRun:not yet"}, false,
+         {{"firstRun", firstRunFrame, "not yet"}}, End::FirstRunStops},
+        {"standin.firstRun=throw is the same as listing it",
+         {L"-Dstandin.firstRun=throw"}, false, {{"firstRun", firstRunFrame, "firstRun failed"}}, End::FirstRunStops},
+        {"a throwIn item wins over standin.firstRun=throw:",
+         {L"-Dstandin.firstRun=throw:old", L"-Dstandin.throwIn=com/zandorium/runtime/launcher/FirstRun.firstRun:new"},
+         false, {{"firstRun", firstRunFrame, "new"}}, End::FirstRunStops},
+        {"several items, empty ones skipped, a message with colons and dots",
+         {L"-Dstandin.throwIn=,com/tarvo/runtime/WinLauncher.initAwtSplashConfig:a: b.c,,"
+          L"com/zandorium/runtime/installer/platform/win32/Common.initFromLauncher:"},
+         false, {{"initAwtSplashConfig", splashFrame, "a: b.c"}, {"initFromLauncher", initFrame, ""}}, End::Main},
+        {"main: no arguments read, no steps run",
+         {L"-Dstandin.throwIn=com/tarvo/runtime/WinLauncher.main:main broke"}, false,
+         {{"main", mainFrame, "main broke"}}, End::MainThrows},
+        // The other launcher class's main is a method of its own.
+        {"another class's method of the same name", {L"-Dstandin.throwIn=com/zandorium/runtime/launcher/WinLauncher.main"},
+         false, {}, End::Main},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::wstring> args{L"--splash", L"--firstrun", L"--helper", c.failingHelper ? failingHelper : okHelper,
+                                       L"--opt", L"-Dstandin.main=print:main"};
+        for (const auto& o : c.options) {
+            args.push_back(L"--opt");
+            args.push_back(o);
+        }
+        DriverRun d = drive("launch", args);
+        const Trace& t = d.trace;
+
+        auto text = [](const Thrown& x) {
+            return "java.lang.RuntimeException" + (x.message.empty() ? std::string(": ") : ": " + x.message);
+        };
+        auto thrownBy = [&](const std::string& method) {
+            Lines out;
+            for (const Thrown& x : c.thrown)
+                if (x.method == method) out.push_back("driver: exception: " + text(x));
+            return out;
+        };
+        // What the driver prints, hook by hook.
+        Lines out = thrownBy("initAwtSplashConfig");
+        Lines init = thrownBy("initFromLauncher");
+        if (!init.empty()) out.push_back(init[0]);
+        if (c.failingHelper) out.push_back("driver: error log: zdrinst: native registration refused (0)");
+        out.push_back(std::string("driver: registerNatives returned ") + (c.failingHelper ? "0" : "1"));
+        if (init.size() > 1) out.push_back(init[1]);
+        Lines first = thrownBy("firstRun");
+        out.insert(out.end(), first.begin(), first.end());
+        if (c.end == End::FirstRunStops) {
+            out.insert(out.end(), {"driver: firstRun stopped the run", "driver: destroyed: 0"});
+        } else if (c.end == End::MainThrows) {
+            Lines m = thrownBy("main");
+            out.insert(out.end(), m.begin(), m.end());
+            out.push_back("driver: main failed");
+        } else {
+            out.insert(out.end(), {"main", "driver: main returned", "driver: destroyed: 0"});
+        }
+        EXPECT_EQ(lines(d.result.out), out);
+        EXPECT_EQ(d.result.exitCode, c.end == End::MainThrows ? 1u : 0u) << d.result.err;
+
+        // Each one described as HotSpot does, with the listed method's frame.
+        std::string err;
+        Lines described, byJava;
+        for (const Thrown& x : c.thrown) {
+            err += "Exception in thread \"main\" " + text(x) + "\r\n\tat " + x.frame + "\r\n";
+            described.push_back(text(x));
+            byJava.push_back("java.lang.RuntimeException|" + x.message + "|" + text(x) + "|main");
+        }
+        EXPECT_EQ(d.result.err, err);
+        EXPECT_EQ(t.described(), described);
+        Lines seen;
+        for (const auto& x : t.exceptions())
+            if (x.by == "java") seen.push_back(x.cls + "|" + x.message + "|" + x.text + "|" + x.thread);
+        EXPECT_EQ(seen, byJava);
+
+        // The calls that threw say so in their trace; the others do not.
+        Lines threw;
+        for (const auto& call : t.calls())
+            if (call.fn.rfind("CallStatic", 0) == 0 && !call.exception.empty())
+                threw.push_back(call.name + "|" + call.exception);
+        Lines expectedThrew;
+        for (const Thrown& x : c.thrown) expectedThrew.push_back(x.method + "|" + text(x));
+        EXPECT_EQ(threw, expectedThrew);
+        Lines answers;
+        for (const auto& call : t.calls("CallStaticBooleanMethod")) answers.push_back(call.result);
+        EXPECT_EQ(answers, Lines{c.end == End::FirstRunStops ? "false" : "true"});
+        // A throwing main does none of its work: it does not even read its arguments.
+        EXPECT_EQ(t.mainCalls().size(), c.end == End::Main ? 1u : 0u);
+        EXPECT_EQ(t.steps(), c.end == End::Main ? Lines{"print:main"} : Lines{});
+        EXPECT_TRUE(t.violations().empty());
+    }
+}
+
 TEST_F(StandinJni, ListedAllocationsFindTheHeapFull) {
     // The driver's allocations, in the order it makes them.
     const std::pair<std::string, int> steps[] = {{"NewObjectArray 1", 1}, {"NewString a", 1},   {"NewString ab", 2},
@@ -421,6 +550,26 @@ TEST_F(StandinJni, CreationChecksItsArguments) {
          "standin.outOfMemory: 'NewObjectArray' is not <Function>:<n>"},
         {{L"--opt", L"-Dstandin.outOfMemory=NewString:x2"}, -1,
          "standin.outOfMemory: 'NewString:x2' is not <Function>:<n>"},
+        {{L"--opt", L"-Dstandin.throwIn=com/tarvo/runtime/WinLauncher.initAwtSplashConfig:x,"
+                    L"com.zandorium.runtime.launcher.FirstRun.firstRun"},
+         0, ""},
+        {{L"--opt", L"-Dstandin.throwIn=com/tarvo/runtime/WinLauncher.main,com/foo/Absent.run:x"}, -1,
+         "standin.throwIn: unknown class 'com/foo/Absent' in 'com/foo/Absent.run:x'\r\n"
+         "Error: Could not create the Java Virtual Machine.\r\n"
+         "Error: A fatal exception has occurred. Program will exit.\r\n"},
+        {{L"--opt", L"-Dstandin.throwIn=com.tarvo.runtime.WinLauncher.initSplash"}, -1,
+         "standin.throwIn: unknown method 'initSplash' in 'com.tarvo.runtime.WinLauncher.initSplash' "
+         "(com/tarvo/runtime/WinLauncher has no static method of that name with Java code)\r\n"
+         "Error: Could not create the Java Virtual Machine.\r\n"},
+        // An instance method and a native one have no static Java code to throw from.
+        {{L"--opt", L"-Dstandin.throwIn=java/lang/Object.toString"}, -1,
+         "standin.throwIn: unknown method 'toString' in 'java/lang/Object.toString'"},
+        {{L"--opt", L"-Dstandin.throwIn=com/zandorium/runtime/installer/platform/win32/Common.isAdmin"}, -1,
+         "standin.throwIn: unknown method 'isAdmin' in"},
+        {{L"--opt", L"-Dstandin.throwIn=initAwtSplashConfig:x"}, -1,
+         "standin.throwIn: 'initAwtSplashConfig:x' is not <class>.<method>[:<message>]\r\n"},
+        {{L"--opt", L"-Dstandin.throwIn=com/tarvo/runtime/WinLauncher.:x"}, -1,
+         "standin.throwIn: 'com/tarvo/runtime/WinLauncher.:x' is not <class>.<method>[:<message>]\r\n"},
     };
     for (const Case& c : cases) {
         std::wstring joined;

@@ -358,6 +358,17 @@ extern "C" JNIEXPORT jint JNICALL JNI_CreateJavaVM(JavaVM** pvm, void** penv, vo
     v.outOfMemoryAt = std::move(outOfMemoryAt);
     v.props = std::move(props);
     defineJavaSide(v);
+    std::string wrongThrowIn = applyThrowIn(v);
+    if (!wrongThrowIn.empty()) {
+        // Back to nothing defined, as before this attempt.
+        v.throwIn.clear();
+        v.methodIds.clear();
+        v.classes.clear();
+        v.props.clear();
+        return refuse(JNI_ERR, wrongThrowIn,
+                      wrongThrowIn + "\r\nError: Could not create the Java Virtual Machine.\r\n"
+                                     "Error: A fatal exception has occurred. Program will exit.\r\n");
+    }
     applyAbsent(v);
     javaVm.functions = &invokeTable;
     v.created = true;

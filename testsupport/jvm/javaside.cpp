@@ -31,11 +31,6 @@ int toInt(const std::string& text, int fallback) {
     return end != text.c_str() ? static_cast<int>(value) : fallback;
 }
 
-std::string frame(const ClassInfo* cls, const std::string& method) {
-    std::string file = cls->name.substr(cls->name.rfind('/') + 1);
-    return cls->dotted() + "." + method + "(" + file + ".java)";
-}
-
 // Java's System.out and System.err: unbuffered, UTF-8, Windows line ends.
 void println(DWORD stream, const std::string& utf8Text) { writeStd(stream, utf8Text + "\r\n"); }
 
@@ -128,14 +123,14 @@ bool runMainSteps(EnvImpl& env, const ClassInfo* cls, const Object* args) {
             });
         } else if (name == "throw") {
             std::u16string message = fromOptionText(arg);
-            Object* ex = vm().newThrowable("java/lang/RuntimeException", &message, {frame(cls, "main")});
+            Object* ex = vm().newThrowable("java/lang/RuntimeException", &message, {javaFrame(cls, "main")});
             setPending(env, ex, "java");
             return false;
         } else if (name == "exit") {
             systemExit(toInt(arg, 0));
         } else {
             std::u16string message = u"unknown standin.main step: " + fromOptionText(name);
-            Object* ex = vm().newThrowable("java/lang/IllegalArgumentException", &message, {frame(cls, "main")});
+            Object* ex = vm().newThrowable("java/lang/IllegalArgumentException", &message, {javaFrame(cls, "main")});
             setPending(env, ex, "java");
             return false;
         }
@@ -147,7 +142,7 @@ Value launcherMain(EnvImpl& env, const ClassInfo* cls, const std::vector<Value>&
     const Object* array = args[0].obj;
     if (!array) {
         trace("main", {{"class", cls->name}, {"count", "null"}});
-        setPending(env, vm().newThrowable("java/lang/NullPointerException", nullptr, {frame(cls, "main")}), "java");
+        setPending(env, vm().newThrowable("java/lang/NullPointerException", nullptr, {javaFrame(cls, "main")}), "java");
         return {};
     }
     trace("main", {{"class", cls->name}, {"count", std::to_string(array->elems.size())}});
@@ -162,7 +157,7 @@ Value launcherMain(EnvImpl& env, const ClassInfo* cls, const std::vector<Value>&
     if (array->elems.size() < 5) {
         std::string n = std::to_string(array->elems.size());
         std::u16string message = utf16(fromUtf8("Index " + n + " out of bounds for length " + n));
-        setPending(env, vm().newThrowable("java/lang/ArrayIndexOutOfBoundsException", &message, {frame(cls, "main")}),
+        setPending(env, vm().newThrowable("java/lang/ArrayIndexOutOfBoundsException", &message, {javaFrame(cls, "main")}),
                    "java");
         return {};
     }
@@ -248,15 +243,9 @@ void defineJavaSide(Vm& v) {
     });
 
     ClassInfo* firstRun = v.defineClass("com/zandorium/runtime/launcher/FirstRun", object);
-    v.defineMethod(firstRun, "firstRun", "()Z", true, [firstRun](EnvImpl& env, Object*, const std::vector<Value>&) {
-        std::string mode = prop("standin.firstRun", "true");
-        if (mode == "throw" || mode.rfind("throw:", 0) == 0) {
-            std::u16string message = mode == "throw" ? u"first run failed" : fromOptionText(mode.substr(6));
-            setPending(env, vm().newThrowable("java/lang/RuntimeException", &message, {frame(firstRun, "firstRun")}),
-                       "java");
-            return boolValue(false);
-        }
-        return boolValue(mode != "false");
+    // standin.firstRun=throw reaches it through standin.throwIn (applyThrowIn).
+    v.defineMethod(firstRun, "firstRun", "()Z", true, [](EnvImpl&, Object*, const std::vector<Value>&) {
+        return boolValue(prop("standin.firstRun", "true") != "false");
     });
 
     ClassInfo* common = v.defineClass("com/zandorium/runtime/installer/platform/win32/Common", object);
@@ -292,6 +281,36 @@ void applyAbsent(Vm& v) {
             if (c == '.') c = '/';
         if (ClassInfo* cls = v.lookupClass(entry)) cls->hidden = true;
     }
+}
+
+std::string applyThrowIn(Vm& v) {
+    const std::string firstRunKey = "com/zandorium/runtime/launcher/FirstRun.firstRun";
+    for (const std::string& item : split(prop("standin.throwIn"), ',')) {
+        if (item.empty()) continue;
+        size_t colon = item.find(':');
+        std::string target = item.substr(0, colon);
+        size_t dot = target.rfind('.');
+        if (dot == std::string::npos || dot == 0 || dot + 1 == target.size())
+            return "standin.throwIn: '" + item + "' is not <class>.<method>[:<message>]";
+        std::string className = target.substr(0, dot);
+        std::string method = target.substr(dot + 1);
+        for (char& c : className)
+            if (c == '.') c = '/';
+        ClassInfo* cls = v.lookupClass(className);
+        if (!cls || cls->isArray()) return "standin.throwIn: unknown class '" + className + "' in '" + item + "'";
+        bool found = false;
+        for (const auto& m : cls->methods) found = found || (m->name == method && m->isStatic && !m->isNative);
+        if (!found)
+            return "standin.throwIn: unknown method '" + method + "' in '" + item + "' (" + className +
+                   " has no static method of that name with Java code)";
+        v.throwIn[className + "." + method] =
+            colon == std::string::npos ? fromOptionText(method + " failed") : fromOptionText(item.substr(colon + 1));
+    }
+    // The older way to make firstRun throw; a standin.throwIn item for it wins.
+    std::string mode = prop("standin.firstRun");
+    if ((mode == "throw" || mode.rfind("throw:", 0) == 0) && !v.throwIn.count(firstRunKey))
+        v.throwIn[firstRunKey] = mode == "throw" ? u"firstRun failed" : fromOptionText(mode.substr(6));
+    return {};
 }
 
 }  // namespace standin::jvm

@@ -220,6 +220,11 @@ std::string stackTraceText(const Object* ex) {
     return text;
 }
 
+std::string javaFrame(const ClassInfo* cls, const std::string& method) {
+    std::string file = cls->name.substr(cls->name.rfind('/') + 1);
+    return cls->dotted() + "." + method + "(" + file + ".java)";
+}
+
 void printUncaught(const EnvImpl& env, const Object* ex) {
     std::string text = "Exception in thread \"" + env.threadName + "\" " + stackTraceText(ex);
     trace("describe", {{"thread", env.threadName}, {"text", throwableText(ex)}});
@@ -242,6 +247,16 @@ Value runJava(EnvImpl& env, MethodInfo* method, Object* self, const std::vector<
         throwNew(env, "java/lang/UnsatisfiedLinkError",
                  "'" + target->ret + " " + target->holder->dotted() + "." + target->name + target->sig + "'");
         return {};
+    }
+    if (target->isStatic) {
+        auto listed = vm().throwIn.find(target->holder->name + "." + target->name);
+        if (listed != vm().throwIn.end()) {
+            // Thrown by the method's own code, so its frame is on the stack trace.
+            Object* ex = vm().newThrowable("java/lang/RuntimeException", &listed->second,
+                                           {javaFrame(target->holder, target->name)});
+            setPending(env, ex, "java");
+            return {};
+        }
     }
     return target->impl(env, self, args);
 }

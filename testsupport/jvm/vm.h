@@ -119,6 +119,9 @@ public:
     // and how many calls there were so far.
     std::map<std::string, std::set<long>> outOfMemoryAt;
     std::map<std::string, long> allocationCalls;
+    // standin.throwIn: "com/x/Y.method" of static methods that throw instead of running,
+    // with the message of their RuntimeException.
+    std::map<std::string, std::u16string> throwIn;
     int nextThread = 0;
 
     // Threads DestroyJavaVM waits for.
@@ -166,6 +169,8 @@ void setPending(EnvImpl& env, Object* ex, std::string_view thrownBy);
 // Prints an uncaught exception like HotSpot: "Exception in thread "main" ..." and frames.
 void printUncaught(const EnvImpl& env, const Object* ex);
 std::string stackTraceText(const Object* ex);
+// A stack frame of the Java side: "com.x.Y.method(Y.java)".
+std::string javaFrame(const ClassInfo* cls, const std::string& method);
 
 // Runs a Java method (dispatching virtually for instance methods) on the calling thread.
 Value runJava(EnvImpl& env, MethodInfo* method, Object* self, const std::vector<Value>& args);
@@ -173,6 +178,9 @@ Value runJava(EnvImpl& env, MethodInfo* method, Object* self, const std::vector<
 // The Java side: classes, the behaviour chosen by standin.* properties.
 void defineJavaSide(Vm& v);
 void applyAbsent(Vm& v);
+// Reads standin.throwIn (and standin.firstRun=throw) into v.throwIn; returns what is
+// wrong with it, or nothing. Needs the Java side defined, and runs before applyAbsent.
+std::string applyThrowIn(Vm& v);
 [[noreturn]] void systemExit(int code);
 
 }  // namespace standin::jvm
