@@ -60,6 +60,17 @@ std::pair<std::string, std::string> helperLine(const std::string& log) {
     return {line.substr(0, blank), line.substr(blank + 1)};
 }
 
+// The line after each "ERROR: an exception occurred" in the log, in order.
+std::vector<std::string> loggedExceptions(const std::string& log) {
+    const std::string lead = "ERROR: an exception occurred\n";
+    std::vector<std::string> out;
+    for (size_t at = log.find(lead); at != std::string::npos; at = log.find(lead, at + 1)) {
+        size_t start = at + lead.size();
+        out.push_back(log.substr(start, log.find('\n', start) - start));
+    }
+    return out;
+}
+
 class JavaHooksTest : public RunTest {
 protected:
     // Every run must have kept to the JNI rules: the stand-in ends a run at the first
@@ -346,6 +357,87 @@ TEST_F(JavaHooksTest, HelperLibraryIsPreparedAndRegisteredOrSkipped) {
         bool nullHandle = loaded.first.find_first_not_of('0') == std::string::npos;
         EXPECT_EQ(nullHandle, !c.loads) << loaded.first;
         EXPECT_FALSE(contains(o.log, "helper dll path longer")) << o.log;
+    }
+}
+
+// ---- exceptions the runtime's set-up leaves ----
+
+// The splash settings and initFromLauncher are the runtime's business: an exception they
+// leave is logged and cleared without the JVM's description, and the run goes on to main
+// as if they had succeeded. A failed registration's initFromLauncher(false) is treated
+// the same way.
+TEST_F(JavaHooksTest, ExceptionsFromSplashAndInitFromLauncherAreLoggedAndCleared) {
+    const std::string splash = std::string(tarvoLauncher) + ".initAwtSplashConfig";
+    const std::string init = std::string(commonClass) + ".initFromLauncher";
+    struct Case {
+        const char* name;
+        const char* flavor;
+        std::string throwIn;         // standin.throwIn
+        const char* registerResult;  // STANDIN_ZDRINST_RESULT
+        std::vector<std::string> thrownBy;  // the calls that threw, in order, as "method(flag)"
+        std::vector<std::string> messages;  // of their exceptions
+        std::vector<std::string> initFlags;
+        const char* registered;  // result of registerNatives, nullptr: not called
+        const char* mainClass;
+    };
+    const Case cases[] = {
+        {"splash, wrapper", "t", splash + ":splash broke", "1", {"initAwtSplashConfig"}, {"splash broke"}, {}, nullptr,
+         tarvoLauncher},
+        {"initFromLauncher(true): the helper still registers", "z", init + ":init refused", "1",
+         {"initFromLauncher(true)"}, {"init refused"}, {"true"}, "1", zandoriumLauncher},
+        {"both initFromLauncher calls around a failed registration", "z", init, "0",
+         {"initFromLauncher(true)", "initFromLauncher(false)"}, {"initFromLauncher failed", "initFromLauncher failed"},
+         {"true", "false"}, "0", zandoriumLauncher},
+        {"splash and initFromLauncher, installer", "z", splash + "," + init + ":second", "1",
+         {"initAwtSplashConfig", "initFromLauncher(true)"}, {"initAwtSplashConfig failed", "second"}, {"true"}, "1",
+         zandoriumLauncher},
+    };
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::wstring root = dir / (L"case" + std::to_wstring(++number));
+        makeDirectory(root);
+        putHelper(root);
+        Keys keys{{2001, c.flavor},
+                  {108, "1"},
+                  {10123, "1"},
+                  {10111, "line one"},
+                  {123, "-Dstandin.main=print:app-started \"-Dstandin.throwIn=" + c.throwIn + "\""}};
+        std::wstring exe = pack(runBlock(keys), L"case" + std::to_wstring(number) + L"\\app.exe");
+        ProcessOptions options;
+        options.env[L"STANDIN_ZDRINST_RESULT"] = widen(c.registerResult);
+        RunOutcome o = start(exe, L"/run", options);
+
+        // The run went on: nothing was left pending into the next call, main ran.
+        expectNoViolations(o);
+        expectMainOn(o, c.mainClass);
+        EXPECT_TRUE(contains(o.process.out, "app-started")) << o.describe();
+
+        // The calls threw what was asked for, and nothing else threw.
+        std::vector<std::string> threw, texts;
+        for (const Call& call : o.trace.calls()) {
+            if (call.fn.rfind("CallStatic", 0) != 0 || call.exception.empty()) continue;
+            std::string flag = call.name == "initFromLauncher" && !call.args.empty() ? "(" + call.args[0] + ")" : "";
+            threw.push_back(call.name + flag);
+        }
+        for (const std::string& m : c.messages) texts.push_back("ERROR: java.lang.RuntimeException: " + m);
+        EXPECT_EQ(threw, c.thrownBy) << o.describe();
+
+        // Logged with their text, not described: no uncaught-exception report on stderr.
+        EXPECT_EQ(loggedExceptions(o.log), texts) << o.log;
+        EXPECT_TRUE(o.trace.described().empty());
+        EXPECT_FALSE(contains(o.process.err, "Exception in thread")) << o.process.err;
+
+        std::vector<std::string> flags;
+        for (const Call& call : methodCalls(o.trace, "initFromLauncher"))
+            if (!call.args.empty()) flags.push_back(call.args[0]);
+        EXPECT_EQ(flags, c.initFlags);
+        // Not an assertion: every case should have its say.
+        std::vector<jvmtrace::Record> helper = o.trace.helperCalls();
+        EXPECT_EQ(helper.size(), c.registered ? 1u : 0u) << o.describe();
+        if (c.registered && !helper.empty()) {
+            EXPECT_EQ(helper[0].get("result"), c.registered);
+        }
     }
 }
 
