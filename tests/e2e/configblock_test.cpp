@@ -55,7 +55,7 @@ TEST_F(ConfigBlockTest, CorruptBlocksEndWithTheirFatalTextInAMessageBox) {
     };
     for (const auto& c : cases) {
         ProcessResult r = run(launcherWithTail(c.tail), L"/help");
-        EXPECT_EQ(r.exitCode, 1u) << c.name;
+        EXPECT_EQ(r.exitCode, 1u) << c.name << ": " << r.err;
         EXPECT_EQ(r.out, "") << c.name;
         ASSERT_EQ(r.dialogs.size(), 1u) << c.name;
         EXPECT_EQ(r.dialogs[0].title, L"") << c.name;

@@ -1,6 +1,7 @@
 #include "testutil.h"
 
 #include <atomic>
+#include <cstdio>
 #include <thread>
 
 namespace tarvo::test {
@@ -216,8 +217,18 @@ ProcessResult runProcess(const std::wstring& commandLine, const ProcessOptions& 
     PROCESS_INFORMATION process{};
     std::vector<wchar_t> env = environmentBlock(options.env);
     std::wstring line = commandLine;
-    BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, env.data(),
-                                  options.cwd.empty() ? nullptr : options.cwd.c_str(), &startup, &process);
+    // A just-written executable can still be held for a moment (the loader under Wine
+    // maps it through the server); such a start is retried, and said so, before it
+    // counts as a failure.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        if (attempt > 0) Sleep(200);
+        started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, env.data(),
+                                 options.cwd.empty() ? nullptr : options.cwd.c_str(), &startup, &process);
+        DWORD error = started ? 0 : GetLastError();
+        if (!started) std::fprintf(stderr, "runProcess: CreateProcessW failed with error %lu\n", error);
+        if (!started && error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) break;
+    }
     CloseHandle(outWrite);
     CloseHandle(errWrite);
     CloseHandle(inRead);
