@@ -54,6 +54,16 @@ struct Search {
         kind = sourceKind;
         return loadJvmLibrary(javaExecutable);
     }
+
+    // The Java home named by the first line of a file of the application directory.
+    HMODULE tryLocationFile(const wchar_t* file, const wchar_t* which, const VersionRange& range) {
+        char line[textBufferSize];
+        if (!readAppConfigLine(line, file)) return nullptr;
+        logMessage(L"Has %s location %S", which, line);
+        if (!checkLocation(javaExecutable, version, line, range, false)) return nullptr;
+        logMessage(L"Using %s location", which);
+        return accept(JvmSourceKind::Location, line);
+    }
 };
 
 }  // namespace
@@ -166,14 +176,7 @@ HMODULE searchJvm(char* javaExecutable, char* version, JvmSourceKind& kind, char
     std::vector<SearchEntry> entries = searchEntries();
     HMODULE library = nullptr;
 
-    char line[textBufferSize];
-    if (readAppConfigLine(line, L"\\.zandorium\\pref_jre.cfg")) {
-        logMessage(L"Has preferred location %S", line);
-        if (checkLocation(javaExecutable, version, line, range, false)) {
-            logMessage(L"Using preferred location");
-            if ((library = search.accept(JvmSourceKind::Location, line))) return library;
-        }
-    }
+    if ((library = search.tryLocationFile(L"\\.zandorium\\pref_jre.cfg", L"preferred", range))) return library;
 
     for (const SearchEntry& entry : entries) {
         char text[textBufferSize];
@@ -204,13 +207,7 @@ HMODULE searchJvm(char* javaExecutable, char* version, JvmSourceKind& kind, char
         if (library) return library;
     }
 
-    if (readAppConfigLine(line, L"\\.zandorium\\inst_jre.cfg")) {
-        logMessage(L"Has installer location %S", line);
-        if (checkLocation(javaExecutable, version, line, range, false)) {
-            logMessage(L"Using installer location");
-            if ((library = search.accept(JvmSourceKind::Location, line))) return library;
-        }
-    }
+    if ((library = search.tryLocationFile(L"\\.zandorium\\inst_jre.cfg", L"installer", range))) return library;
 
     for (const SearchEntry& entry : entries) {
         bool relaxedEntry = entry.letter == 'B' || ((entry.letter == 'A' || entry.letter == 'R') && !isAbsoluteText(entry.text));
