@@ -1,10 +1,10 @@
 #include "jvmloader.h"
 
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "config.h"
+#include "environment.h"
 #include "expand.h"
 #include "log.h"
 #include "messages.h"
@@ -18,26 +18,6 @@ CreateJavaVMFunction createJavaVM = nullptr;
 bool endsWith(const char* text, const char* tail) {
     size_t n = std::strlen(text), m = std::strlen(tail);
     return n >= m && std::strcmp(text + n - m, tail) == 0;
-}
-
-// PATH is read at its full length: a cut value could not be restored as it was.
-bool readPath(std::string& value) {
-    DWORD needed = GetEnvironmentVariableA("PATH", nullptr, 0);
-    if (needed == 0) return false;
-    value.assign(needed, '\0');
-    DWORD got = GetEnvironmentVariableA("PATH", value.data(), needed);
-    value.resize(got < needed ? got : 0);
-    return true;
-}
-
-// Sets PATH in the Windows environment and in the C runtime's copy; nullptr removes it.
-void setPath(const char* value) {
-    if (SetEnvironmentVariableA("PATH", value))
-        logMessage(L"Setting PATH %S", value ? value : "");
-    else
-        logMessage(L"Setting PATH %S failed with error %d", value ? value : "", static_cast<int>(GetLastError()));
-    std::string entry = std::string("PATH=") + (value ? value : "");
-    _putenv(entry.c_str());
 }
 
 }  // namespace
@@ -62,10 +42,11 @@ HMODULE loadJvmFromBinDir(const char* javaExecutable) {
     size_t cut = endsWith(binDir, "javaw.exe") ? 10 : 9;
     binDir[length >= cut ? length - cut : 0] = 0;
 
+    // The old value is kept whole, so that a failed attempt restores it exactly.
     std::string oldPath;
-    bool hadPath = readPath(oldPath);
+    bool hadPath = readEnvironmentVariable("PATH", oldPath);
     std::string newPath = hadPath ? oldPath + ";" + binDir : std::string(binDir);
-    setPath(newPath.c_str());
+    setPath(newPath.c_str(), L"PATH");
 
     HMODULE library = nullptr;
     char preferred[200];
@@ -75,7 +56,7 @@ HMODULE loadJvmFromBinDir(const char* javaExecutable) {
         if (library) break;
         library = tryJvmDll(binDir, sub);
     }
-    if (!library) setPath(hadPath ? oldPath.c_str() : nullptr);
+    if (!library) setPath(hadPath ? oldPath.c_str() : nullptr, L"PATH");
     return library;
 }
 

@@ -30,16 +30,6 @@ std::string format(const char* pattern, const char* name, const char* value) {
     return buffer;
 }
 
-// PATH is taken whole: the JVM looks up native libraries in it, so a cut value would
-// lose exactly the directories the run added at its end.
-std::string currentPath() {
-    DWORD needed = GetEnvironmentVariableA("PATH", nullptr, 0);
-    std::string value(needed, '\0');
-    DWORD got = needed ? GetEnvironmentVariableA("PATH", value.data(), needed) : 0;
-    value.resize(got < needed ? got : 0);
-    return value;
-}
-
 bool startsWith(const std::wstring& text, const wchar_t* prefix) { return text.rfind(prefix, 0) == 0; }
 
 std::wstring redirectFile(int enabledKey, int fileKey) {
@@ -72,7 +62,11 @@ std::vector<std::string> buildLauncherProperties() {
     properties.push_back(format("-D%s=%s", "sun.java.command", getExePath()));
     properties.push_back(format("-D%s=%s", "tarvo.tempDir", workDir));
     properties.push_back("-Dtarvo.unextractedPosition=" + std::to_string(getUnextractedPosition()));
-    properties.push_back("-Djava.library.path=" + currentPath());
+    // PATH is taken whole: the JVM looks up native libraries in it, and a cut value
+    // would lose exactly the directories the run added at its end.
+    std::string path;
+    readEnvironmentVariable("PATH", path);
+    properties.push_back("-Djava.library.path=" + path);
     if (GetEnvironmentVariableA("MANPATH", nullptr, 0) == 0 && GetLastError() == ERROR_ENVVAR_NOT_FOUND)
         properties.push_back("-Dtarvo.consoleCodepage=cp" + std::to_string(GetConsoleOutputCP()));
     return properties;

@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "JavaVMLauncher.h"
 #include "classpath.h"
 #include "config.h"
+#include "environment.h"
 #include "expand.h"
 #include "extract.h"
 #include "instance.h"
@@ -26,20 +26,9 @@ void setNativeLibraryPath() {
     // no directory is ever cut in the middle.
     std::string value = resolvePathList(directories);
     if (!value.empty() && value.back() != ';') value += ';';
-    DWORD needed = GetEnvironmentVariableA("PATH", nullptr, 0);
-    if (needed > 0) {
-        std::string path(needed, '\0');
-        DWORD got = GetEnvironmentVariableA("PATH", path.data(), needed);
-        path.resize(got < needed ? got : 0);
-        value += path;
-    }
-    if (SetEnvironmentVariableA("PATH", value.c_str()))
-        logMessage(L"Setting PATH (native libs) %S", value.c_str());
-    else
-        logMessage(L"Setting PATH (native libs) %S failed with error %d", value.c_str(),
-                   static_cast<int>(GetLastError()));
-    std::string entry = "PATH=" + value;
-    _putenv(entry.c_str());
+    std::string path;
+    if (readEnvironmentVariable("PATH", path)) value += path;
+    setPath(value.c_str(), L"PATH (native libs)");
 }
 
 void runInProcess(ArgumentVector& arguments, bool isChild) {

@@ -9,6 +9,7 @@
 
 #include "config.h"
 #include "driver.h"
+#include "environment.h"
 #include "expand.h"
 #include "javaexe.h"
 #include "jvmloader.h"
@@ -106,11 +107,8 @@ int registry(const DriverArgs& args) {
 
 // PATH as the Windows environment and the C runtime's copy hold it afterwards.
 void printPath() {
-    DWORD needed = GetEnvironmentVariableA("PATH", nullptr, 0);
-    std::string path(needed, '\0');
-    DWORD got = needed ? GetEnvironmentVariableA("PATH", path.data(), needed) : 0;
-    path.resize(got < needed ? got : 0);
-    printResult("path", needed ? path : std::string("<none>"));
+    std::string path;
+    printResult("path", readEnvironmentVariable("PATH", path) ? path : std::string("<none>"));
     const char* runtimePath = std::getenv("PATH");
     printResult("runtimePath", runtimePath ? std::string(runtimePath) : std::string("<none>"));
 }
