@@ -37,8 +37,6 @@ std::string workDirFromLog(const std::string& log) {
     return log.substr(at, log.find('\n', at) - at);
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 class ExtractTest : public LauncherTest {
 protected:
     std::wstring packFiles(std::vector<pack::IncludedFile> files, StringKeys strings, const std::wstring& name) {

@@ -15,12 +15,6 @@ namespace {
 // Without the trailing backslash the launcher uses: it must name the same key.
 const char pidsKey[] = "SOFTWARE\\korvel-software\\tarvo\\pids";
 
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 // What the guard must name the semaphore of `exe` (an ASCII path without doubled backslashes).
 std::string objectName(const std::wstring& exe) {
     std::string name = lowerAscii(narrow(exe));
@@ -46,8 +40,6 @@ void writePid(const std::wstring& exe, DWORD pid) {
     RegSetValueExA(key, lowerAscii(narrow(exe)).c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&pid), sizeof pid);
     RegCloseKey(key);
 }
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class InstanceTest : public LauncherTest {
 protected:

@@ -47,8 +47,6 @@ int position(const std::vector<std::string>& briefs, const std::string& prefix) 
     return -1;
 }
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // The handle and path of the log line "helper dll <handle> <path>".
 std::pair<std::string, std::string> helperLine(const std::string& log) {
     const std::string lead = "\nhelper dll ";

@@ -20,24 +20,10 @@ namespace {
 using javahome::JavaHome;
 using javahome::Unpack200Mode;
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 size_t countOf(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
     return n;
-}
-
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        out.push_back(text.substr(start, end - start));
-        start = end + 1;
-    }
-    return out;
 }
 
 std::vector<std::string> sorted(std::vector<std::string> items) {
@@ -82,7 +68,7 @@ protected:
         o.process = run(exe, arguments, options);
         o.log = logText(runs);
         bool inside = false;
-        for (const std::string& line : tarvo::test::lines(o.log)) {
+        for (const std::string& line : splitLines(o.log)) {
             if (line.rfind("driver: prepareJre ", 0) == 0 || line.rfind("driver: unpackJar ", 0) == 0) {
                 o.calls.emplace_back();
                 inside = true;
@@ -261,7 +247,7 @@ TEST_F(JrePrepTest, AMissingUnpackerEndsTheProcessWithInternalError20) {
     EXPECT_EQ(o.process.exitCode, 1u) << describe(o);
     // The announcement was flushed before the process ended; the driver never got back.
     EXPECT_EQ(plainText(o.process.out), "Preparing JRE ...\n");
-    EXPECT_EQ(lines(plainText(o.process.err)).at(0), "An internal error occurred (error code: 20)") << o.process.err;
+    EXPECT_EQ(splitLines(plainText(o.process.err)).at(0), "An internal error occurred (error code: 20)") << o.process.err;
     EXPECT_TRUE(contains(o.log, "\ncould not create unpack process\n")) << o.log;
     EXPECT_FALSE(contains(o.log, "waiting for unpack200 to finish")) << o.log;
     EXPECT_FALSE(contains(o.log, "driver: returned")) << o.log;

@@ -22,15 +22,8 @@ struct OptionsRun {
 
 OptionsRun parseRun(ProcessResult result) {
     OptionsRun run;
-    std::string text = plainText(result.out);
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
+    for (const std::string& line : splitLines(plainText(result.out)))
         if (line.rfind("option=", 0) == 0) run.options.push_back(line.substr(7));
-        start = end + 1;
-    }
     run.values = driverResults(result);
     run.result = std::move(result);
     return run;
@@ -70,8 +63,6 @@ std::vector<std::string> directoryOrder(const std::wstring& directory, const std
 }
 
 bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // The driver is packed as <dir>\app\bin\svc.exe, so that "..\lib" is a folder of the test.
 class JvmArgsTest : public LauncherTest {
 protected:

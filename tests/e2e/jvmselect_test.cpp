@@ -27,14 +27,8 @@ const char locatedKey[] = "SOFTWARE\\korvel-software\\tarvo\\locatedjvms";
 // Lines of `log` that contain `part`, in order.
 std::vector<std::string> linesWith(const std::string& log, const std::string& part) {
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < log.size()) {
-        size_t end = log.find('\n', start);
-        if (end == std::string::npos) end = log.size();
-        std::string line = log.substr(start, end - start);
+    for (const std::string& line : splitLines(log))
         if (contains(line, part)) lines.push_back(line);
-        start = end + 1;
-    }
     return lines;
 }
 

@@ -1,122 +1,14 @@
 #include "standintest.h"
 
-#include <atomic>
 #include <thread>
 
 namespace standintest {
-
-std::wstring widen(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    std::wstring out(static_cast<size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
-    return out;
-}
-
-std::string narrow(const std::wstring& wide) {
-    if (wide.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
-    return out;
-}
-
-static void removeTree(const std::wstring& path) {
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") continue;
-            std::wstring child = path + L"\\" + name;
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) removeTree(child);
-            else DeleteFileW(child.c_str());
-        } while (FindNextFileW(search, &entry));
-        FindClose(search);
-    }
-    RemoveDirectoryW(path.c_str());
-}
-
-TempDir::TempDir() {
-    wchar_t base[MAX_PATH + 1];
-    GetTempPathW(MAX_PATH + 1, base);
-    static std::atomic<unsigned> counter{0};
-    for (;;) {
-        path_ = std::wstring(base) + L"standin-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(counter++);
-        if (CreateDirectoryW(path_.c_str(), nullptr)) break;
-    }
-}
-
-TempDir::~TempDir() { removeTree(path_); }
-
-bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string readFile(const std::wstring& path) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return {};
-    std::string out;
-    char buffer[8192];
-    DWORD got = 0;
-    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) out.append(buffer, got);
-    CloseHandle(h);
-    return out;
-}
-
-bool writeFile(const std::wstring& path, const std::string& bytes) {
-    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
-    CloseHandle(h);
-    return ok;
-}
-
-std::wstring quote(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\"") == std::wstring::npos) return arg;
-    std::wstring out = L"\"";
-    size_t backslashes = 0;
-    for (wchar_t c : arg) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        if (c == L'"') out.append(backslashes * 2 + 1, L'\\');
-        else out.append(backslashes, L'\\');
-        backslashes = 0;
-        out += c;
-    }
-    out.append(backslashes * 2, L'\\');
-    return out + L"\"";
-}
 
 std::wstring selfDir() {
     wchar_t path[MAX_PATH * 4];
     DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH * 4);
     std::wstring p(path, n);
     return p.substr(0, p.find_last_of(L"\\/"));
-}
-
-static std::wstring environmentBlock(const std::map<std::wstring, std::wstring>& changes) {
-    std::vector<std::wstring> entries;
-    wchar_t* block = GetEnvironmentStringsW();
-    for (const wchar_t* p = block; *p; p += wcslen(p) + 1) {
-        std::wstring entry = p;
-        size_t eq = entry.find(L'=', 1);
-        std::wstring name = entry.substr(0, eq);
-        bool replaced = false;
-        for (const auto& [key, value] : changes)
-            if (CompareStringOrdinal(key.c_str(), -1, name.c_str(), -1, TRUE) == CSTR_EQUAL) replaced = true;
-        if (!replaced) entries.push_back(entry);
-    }
-    FreeEnvironmentStringsW(block);
-    for (const auto& [key, value] : changes)
-        if (!value.empty()) entries.push_back(key + L"=" + value);
-    std::wstring out;
-    for (const auto& e : entries) out += e + L'\0';
-    out += L'\0';
-    return out;
 }
 
 static void drain(HANDLE pipe, std::string* into) {
@@ -142,7 +34,7 @@ RunResult run(const std::wstring& commandLine, const RunOptions& options) {
     si.hStdError = errWrite;
     PROCESS_INFORMATION pi{};
     std::wstring cmd = commandLine;
-    std::wstring env = environmentBlock(options.env);
+    std::vector<wchar_t> env = tarvo::test::environmentBlock(options.env);
     DWORD start = GetTickCount();
     BOOL started = CreateProcessW(options.application.empty() ? nullptr : options.application.c_str(), cmd.data(),
                                   nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT | CREATE_NO_WINDOW, env.data(),

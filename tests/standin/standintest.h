@@ -1,5 +1,5 @@
-// Small helpers for the stand-in runtime's own tests: a temporary folder, files, and a
-// process runner with pipes for the three standard streams.
+// Helpers for the stand-in runtime's own tests: the project's test utilities, and a
+// process runner that can name the application, delay its input and time the run.
 #pragma once
 #include <windows.h>
 
@@ -7,28 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "testutil.h"
+
 namespace standintest {
 
-std::wstring widen(const std::string& utf8);
-std::string narrow(const std::wstring& wide);
-
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::wstring& path() const { return path_; }
-    std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
-
-private:
-    std::wstring path_;
-};
-
-bool exists(const std::wstring& path);
-std::string readFile(const std::wstring& path);
-bool writeFile(const std::wstring& path, const std::string& bytes);
-std::wstring quote(const std::wstring& arg);
+using tarvo::test::exists;
+using tarvo::test::narrow;
+using tarvo::test::readFile;
+using tarvo::test::TempDir;
+using tarvo::test::widen;
+using tarvo::test::writeFile;
+inline std::wstring quote(const std::wstring& arg) { return tarvo::test::quoteArgument(arg); }
 // Folder of the running test executable; the driver lives beside it.
 std::wstring selfDir();
 

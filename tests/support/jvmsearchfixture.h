@@ -17,14 +17,6 @@ namespace tarvo::test {
 
 inline constexpr char cacheRoot[] = "SOFTWARE\\korvel-software\\tarvo\\jvms";
 
-inline std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // The path as checkJavaExe leaves it: full and lower-case (the test paths are ASCII).
 inline std::string normalised(const std::wstring& path) { return lowerAscii(narrow(path)); }
 

@@ -32,15 +32,9 @@ std::string plainText(std::string text) {
 
 std::map<std::string, std::string> driverResults(const ProcessResult& result) {
     std::map<std::string, std::string> values;
-    std::string text = plainText(result.out);
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(start, end - start);
+    for (const std::string& line : splitLines(plainText(result.out))) {
         size_t eq = line.find('=');
         if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-        start = end + 1;
     }
     return values;
 }

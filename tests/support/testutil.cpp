@@ -90,10 +90,21 @@ bool exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) 
 
 std::wstring quoteArgument(const std::wstring& argument) {
     if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos) return argument;
-    return L"\"" + argument + L"\"";
+    // Backslashes count only before a quote: doubled there, and one more escapes the quote.
+    std::wstring out = L"\"";
+    size_t backslashes = 0;
+    for (wchar_t c : argument) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(backslashes * 2, L'\\');
+    return out + L"\"";
 }
-
-namespace {
 
 std::vector<wchar_t> environmentBlock(const std::map<std::wstring, std::wstring>& changes) {
     // Windows keeps the block sorted case-insensitively; names compare that way too.
@@ -128,6 +139,8 @@ std::vector<wchar_t> environmentBlock(const std::map<std::wstring, std::wstring>
     out.push_back(0);
     return out;
 }
+
+namespace {
 
 std::wstring windowText(HWND window) {
     wchar_t buffer[8192];
@@ -272,6 +285,26 @@ ProcessResult runProcess(const std::wstring& commandLine, const ProcessOptions& 
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return result;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::string lowerAscii(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
 }
 
 }  // namespace tarvo::test

@@ -59,7 +59,17 @@ struct ProcessResult {
     std::vector<Dialog> dialogs;
 };
 
+// The inherited environment with `changes` applied (an empty value removes a variable),
+// as CreateProcessW takes it with CREATE_UNICODE_ENVIRONMENT.
+std::vector<wchar_t> environmentBlock(const std::map<std::wstring, std::wstring>& changes);
+
 ProcessResult runProcess(const std::wstring& commandLine, const ProcessOptions& options = {});
 std::wstring quoteArgument(const std::wstring& argument);
+
+// Text helpers for reading output and logs.
+bool contains(const std::string& text, const std::string& part);
+std::string lowerAscii(std::string text);  // A to Z only, as the launcher lower-cases paths
+// The lines of an LF-separated text, without their ends; a last line needs no LF.
+std::vector<std::string> splitLines(const std::string& text);
 
 }  // namespace tarvo::test
