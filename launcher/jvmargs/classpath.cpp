@@ -38,26 +38,15 @@ std::vector<std::string> splitNonEmpty(const std::string& text, char separator) 
 bool endsWith(const std::string& text, char c) { return !text.empty() && text.back() == c; }
 
 // The value of an environment variable, whole: a path list cut in the middle would
-// put a wrong path on the class path. The system bounds a value at 32767 characters.
+// put a wrong path on the class path.
 bool readVariable(const char* name, std::string& value, DWORD& error) {
-    char buffer[textBufferSize];
-    DWORD n = GetEnvironmentVariableA(name, buffer, textBufferSize);
-    if (n == 0) {
+    // Unset, or set but empty: GetLastError() tells which, as the last read left it.
+    if (!readEnvironmentVariable(name, value) || value.empty()) {
         error = GetLastError();
         return false;
     }
-    if (n < textBufferSize) {
-        value = buffer;
-        return true;
-    }
-    logMessage(L"classpath variable %S holds %d bytes", name, static_cast<int>(n));
-    value.assign(n, '\0');
-    DWORD m = GetEnvironmentVariableA(name, value.data(), n);
-    if (m == 0 || m >= n) {
-        error = GetLastError();
-        return false;
-    }
-    value.resize(m);
+    if (value.size() >= textBufferSize)
+        logMessage(L"classpath variable %S holds %d bytes", name, static_cast<int>(value.size() + 1));
     return true;
 }
 
